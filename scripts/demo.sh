@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Loads QXUdfLib.dll into the server stand-in and calls every SQL function.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+export BUILD_DIR=${BUILD_DIR:-$root/build}
+"$root/scripts/build.sh" >/dev/null
+. "$root/scripts/wine_env.sh"
+trap qx_stop_display EXIT
+qx_start_display
+qx_prepare_prefix
+cd "$BUILD_DIR/bin"
+rtf='{\rtf1\ansi{\fonttbl{\f0 Arial;}}\f0\fs20 Hello, {\b world}!\par}'
+blank_rtf='{\rtf1\ansi{\fonttbl{\f0 Arial;}}\f0\fs20 \par\tab \par}'
+wine udfhost.exe \
+  "fn_setbit(5, 2)" "fn_clearbit(7, 2)" "fn_checkbit(5, 6)" \
+  "fn_minvalue(3, -1)" "fn_maxvalue(-5, -7)" "fn_incday(100.25, -101)" \
+  "fn_factbedragbetaald(1500, 'YES')" "fn_factbedragbetaald(1500, 'y')" \
+  "fn_BoolStringToInt('YNY')" "fn_inttocnk(-42)" "fn_inttocnk(12345678)" \
+  "fn_formatDouble(0.1)" "fn_formatDouble(1234567890123456)" "fn_formatDouble(0.00001)" \
+  "fn_strReplace('banana','ana','x')" "fn_strReplace('aaa','a','aa')" \
+  "fn_GetBlobValue(blob:'a=1\r\nB=2\r\na=3', 'b')" "fn_GetBlobValue(blob:'key=a=b', 'key')" \
+  "fn_TrimRTF(blob:'${rtf//\\/\\\\}')" "fn_TrimRTF(blob:'${blank_rtf//\\/\\\\}')" \
+  "fn_TrimRTF(blob:'  \r\n  ')" "fn_strReplace(null, 'a', 'b')" \
+  2>&1 | tr -d '\r'

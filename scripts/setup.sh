@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on a fresh Debian 12 machine.
+# Run as root. Safe to run again: apt skips what is already there.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup.sh must run as root" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+
+stamp=/var/lib/apt/periodic/qxudf-setup-stamp
+if [ ! -f "$stamp" ] || [ -n "$(find /var/lib/apt/lists -maxdepth 0 -mmin +720 2>/dev/null)" ]; then
+  apt-get update -q
+  mkdir -p "$(dirname "$stamp")" && touch "$stamp"
+fi
+
+packages=(
+  # cross toolchain and build
+  cmake make ninja-build
+  g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+  libz-mingw-w64-dev
+  googletest
+  # running Windows code
+  wine wine32:i386 xvfb xauth
+  # native build of the portable code and real peers
+  g++ python3 python3-capstone libcapstone-dev
+  imagemagick
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get install -y -q --no-install-recommends "${missing[@]}" || {
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+  }
+fi
+
+# The mingw compiler comes in a win32-thread and a posix-thread flavour; we need posix.
+command -v i686-w64-mingw32-g++-posix >/dev/null
+echo "setup complete"

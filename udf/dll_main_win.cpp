@@ -1,0 +1,30 @@
+// The module's entry point: start-up and shut-down of the SQL function units.
+#include <windows.h>
+
+#include "platform.h"
+
+namespace qx {
+void ReadLocaleSettings();
+void ReleaseRichTextLibrary();
+
+void PlatformStartup() { ReadLocaleSettings(); }
+
+void PlatformShutdown() { ReleaseRichTextLibrary(); }
+}  // namespace qx
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      DisableThreadLibraryCalls(instance);
+      qx::PlatformStartup();
+      break;
+    case DLL_PROCESS_DETACH:
+      // At process exit other threads are gone and libraries may already be unloaded;
+      // only an explicit unload releases the rich-text library.
+      if (reserved == nullptr) qx::PlatformShutdown();
+      break;
+    default:
+      break;
+  }
+  return TRUE;
+}
