@@ -90,6 +90,9 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 }
 
 bool RegisterProgressClass() {
+  // The progress bar's window class lives in the common controls library.
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = ProgressWindowProc;
   windowClass.cbWndExtra = sizeof(LONG);
