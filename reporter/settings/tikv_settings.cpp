@@ -195,10 +195,21 @@ void __stdcall TIKVSettings::SwitchPlugin(const std::string& name, bool on) {
   if (switched != list) WriteText("Plugins", switched);
 }
 
+namespace {
+std::atomic<TIKVSettings::AssistantFactory> gAssistantFactory{nullptr};
+}
+
+void TIKVSettings::SetAssistantFactory(AssistantFactory factory) { gAssistantFactory = factory; }
+
 IAssistant* __stdcall TIKVSettings::OpenAssistant(const std::string& name) {
-  // The assistant forms are not part of this build: no definition yields an assistant.
-  (void)name;
-  return nullptr;
+  auto definition = FindAssistantDefinition(
+      [this](int i) { return ReadText(("Assistant" + std::to_string(i)).c_str()); }, name,
+      ScreenshotAvailable());
+  AssistantFactory factory = gAssistantFactory;
+  if (!definition || factory == nullptr) return nullptr;
+  IAssistant* assistant = factory(*definition, AssistantContext());
+  if (assistant != nullptr) RestoreFormInput(assistant);
+  return assistant;
 }
 
 void __stdcall TIKVSettings::StoreFormInput(IAssistant* assistant) { (void)assistant; }

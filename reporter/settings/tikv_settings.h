@@ -78,11 +78,22 @@ class TIKVSettings : public IPropertyAccess, public IKVModuleSettings {
   bool __stdcall HasSettings() override { return valid_; }
   void __stdcall Reread() override;
 
+  // Builds an assistant from its definition; `context` is the report object when the
+  // settings object is one, else null. Registered by the user interface; without one,
+  // OpenAssistant yields no assistant.
+  using AssistantFactory = IAssistant* (*)(const struct AssistantDefinition& definition,
+                                           IUnknown* context);
+  static void SetAssistantFactory(AssistantFactory factory);
+
   // The shared record (null for an invalid object); for tests and the report object.
   TSettingsModule* SharedRecord() const { return record_; }
 
  protected:
   virtual ~TIKVSettings();
+  // Whether a screenshot can be offered: a report object answers for its own screenshot.
+  virtual bool ScreenshotAvailable() { return GetScrShotDepth() != 0; }
+  // What an assistant gets as its context: the report object, or null.
+  virtual IUnknown* AssistantContext() { return nullptr; }
 
  private:
   bool UseDefaults();

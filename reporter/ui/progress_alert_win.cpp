@@ -231,6 +231,8 @@ class TIProgressAlert final : public IProgressAlert {
     DeleteCriticalSection(&lock_);
   }
 
+  // Show without the final position update; the caller holds the lock.
+  bool ShowLocked(HWND parent, bool activate);
   void CreateFontOnce();
   SIZE MeasureAreaTexts();
 
@@ -280,7 +282,17 @@ SIZE TIProgressAlert::MeasureAreaTexts() {
 }
 
 bool __stdcall TIProgressAlert::Show(HWND parent, bool activate) {
-  Lock lock(lock_);
+  int32_t position;
+  {
+    Lock lock(lock_);
+    if (!ShowLocked(parent, activate)) return false;
+    position = areas_.Position();
+  }
+  SetPosition(position);
+  return true;
+}
+
+bool TIProgressAlert::ShowLocked(HWND parent, bool activate) {
   if (window_ != nullptr) return false;
   parent_ = parent;
   if (parent != nullptr) EnableWindow(parent, FALSE);
@@ -349,10 +361,6 @@ bool __stdcall TIProgressAlert::Show(HWND parent, bool activate) {
                  height, SWP_NOACTIVATE);
     ShowWindow(window, SW_SHOWNOACTIVATE);
   }
-  int32_t position = areas_.Position();
-  LeaveCriticalSection(&lock_);
-  SetPosition(position);
-  EnterCriticalSection(&lock_);
   return true;
 }
 

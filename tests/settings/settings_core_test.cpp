@@ -307,5 +307,26 @@ TEST(SettingsTextLists, FieldsAttachmentsAndPlugins) {
   EXPECT_EQ(PluginListSwitched("b", "b", false), "");
 }
 
+TEST(SettingsTextLists, AssistantDefinitions) {
+  const std::vector<std::string> assistants = {
+      "SendAssistant|Send Assistant|ContactForm|DetailsForm|ScrShotForm",
+      "SaveAssistant|Save Assistant|ContactForm|DetailsForm", ""};
+  int reads = 0;
+  auto read = [&](int i) {
+    ++reads;
+    return static_cast<size_t>(i - 1) < assistants.size() ? assistants[i - 1] : std::string();
+  };
+  auto send = FindAssistantDefinition(read, "sendassistant", true);
+  ASSERT_TRUE(send.has_value());
+  EXPECT_EQ(send->name, "SendAssistant");
+  EXPECT_EQ(send->title, "Send Assistant");
+  EXPECT_EQ(send->forms, (std::vector<std::string>{"ContactForm", "DetailsForm", "ScrShotForm"}));
+  auto noShot = FindAssistantDefinition(read, "SendAssistant", false);
+  EXPECT_EQ(noShot->forms, (std::vector<std::string>{"ContactForm", "DetailsForm"}));
+  reads = 0;
+  EXPECT_FALSE(FindAssistantDefinition(read, "PrintAssistant", true).has_value());
+  EXPECT_EQ(reads, 3);  // stops at the first empty definition
+}
+
 }  // namespace
 }  // namespace qx

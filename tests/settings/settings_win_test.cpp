@@ -14,6 +14,7 @@
 #include "settings_buffer_win.h"
 #include "settings_open_win.h"
 #include "settings_stream.h"
+#include "settings_text_lists.h"
 #include "tikv_settings.h"
 
 namespace qx {
@@ -291,6 +292,7 @@ TEST(Writes, ReadersNeverSeeAFreedText) {
   ComPtr<TIKVSettings> reader = Open(GetModuleHandleA(nullptr));
   std::atomic<bool> done{false};
   std::atomic<int> bad{0};
+  writer->SetMailBody("short");
   std::thread readThread([&] {
     while (!done) {
       std::string text = reader->GetMailBody();
@@ -385,6 +387,44 @@ TEST(StreamErrors, UnknownTypeShowsTheMessageAndKeepsEarlierProperties) {
   SetSettingsMessageHandler(nullptr);
   FreeLibrary(bad);
   FreeLibrary(wrong);
+}
+
+TEST(StreamTexts, WideAndUtf8TextsArriveInTheSystemCodePage) {
+  HMODULE texts = LoadLibraryA("settings_text_kinds.dll");
+  ASSERT_NE(texts, nullptr);
+  {
+    ComPtr<TIKVSettings> settings = Open(texts);
+    ASSERT_EQ(settings->SharedRecord()->count, 3);
+    EXPECT_EQ(settings->ReadText("Wide"), "W\xE9?");  // U+263A has no 8-bit form
+    EXPECT_EQ(settings->ReadText("Utf8"), "x\xFCy");
+    EXPECT_EQ(settings->ReadText("Empty"), "");
+    EXPECT_EQ(settings->SharedRecord()->properties[2].text, nullptr);
+  }
+  FreeLibrary(texts);
+}
+
+IAssistant* RecordAssistant(const AssistantDefinition& definition, IUnknown* context);
+std::vector<AssistantDefinition> gAssistants;
+IAssistant* RecordAssistant(const AssistantDefinition& definition, IUnknown*) {
+  gAssistants.push_back(definition);
+  return nullptr;
+}
+
+TEST(Assistants, DefinitionsReachTheRegisteredBuilder) {
+  ComPtr<TIKVSettings> settings = Open(GetModuleHandleA(nullptr));
+  EXPECT_EQ(settings->OpenAssistant("SendAssistant"), nullptr);  // no builder: nothing
+  TIKVSettings::SetAssistantFactory(RecordAssistant);
+  settings->OpenAssistant("sendASSISTANT");
+  settings->OpenAssistant("Unknown");
+  ASSERT_EQ(gAssistants.size(), 1u);
+  EXPECT_EQ(gAssistants[0].title, "Send Assistant");
+  EXPECT_EQ(gAssistants[0].forms.size(), 3u);
+  ASSERT_TRUE(settings->SetScrShotDepth(0));  // no screenshot: no screenshot form
+  settings->OpenAssistant("SendAssistant");
+  ASSERT_EQ(gAssistants.size(), 2u);
+  EXPECT_EQ(gAssistants[1].forms, (std::vector<std::string>{"ContactForm", "DetailsForm"}));
+  TIKVSettings::SetAssistantFactory(nullptr);
+  settings->Reread();
 }
 
 TEST(Placeholders, ExpandedOnEveryTextRead) {
