@@ -149,6 +149,30 @@ TEST(SettingsStream, EmptyTextsDuplicatesAndCutStreams) {
   EXPECT_TRUE(hugeWide.Parse().truncated);
 }
 
+TEST(SettingsStream, DamagedStreamsNeverReadOutOfBounds) {
+  StreamBuilder base;
+  base.Name("Enabled", 9).Name("FreezeTimeout", 4).Le32(60000).Name("Text", 6).Bytes({2}).Raw("ab");
+  base.Name("Wide", 18).Le32(1).Bytes({'x', 0}).Name("Long", 12).Le32(3).Raw("xyz").End();
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 16;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<uint8_t> damaged = base.Data();
+    for (int flips = 1 + next() % 4; flips > 0; --flips)
+      damaged[25 + next() % (damaged.size() - 25)] = static_cast<uint8_t>(next());
+    damaged.resize(25 + next() % (damaged.size() - 24));
+    // Exact-size copy, so a sanitizer sees any read past the end.
+    std::vector<uint8_t> exact(damaged.begin(), damaged.end());
+    StreamParseResult parsed = ParseSettingsStream(exact.data(), exact.size());
+    EXPECT_TRUE(parsed.headerMatched);
+    size_t textBytes = 0;
+    for (const StreamProperty& p : parsed.properties) textBytes += p.name.size() + p.text.size();
+    ASSERT_LE(textBytes, exact.size());
+  }
+}
+
 TEST(PropertyList, GrowsByTwentyAndStoresTexts) {
   TSettingsModule record{};
   const PropertyHeap& heap = CrtPropertyHeap();
