@@ -146,19 +146,18 @@ void ReleaseBuffer() {
   }
 }
 
-std::string PropertyText(TSettingsModule& record, const char* name) {
+std::string TextOf(TSettingsModule& record, const char* name) {
   TSettingsProperty* property = FindProperty(record.properties, record.count, name);
-  return property != nullptr && property->text != nullptr ? property->text : std::string();
+  return property != nullptr ? PropertyText(*property) : std::string();
 }
 
 void DescramblePasswordProperty(TSettingsModule& record, const char* password,
                                 const char* account, const char* server) {
   TSettingsProperty* property = FindProperty(record.properties, record.count, password);
   if (property == nullptr || property->text == nullptr) return;
-  auto plain = DescramblePassword(property->text, PropertyText(record, account),
-                                  PropertyText(record, server));
+  auto plain = DescramblePassword(property->text, TextOf(record, account), TextOf(record, server));
   // A text that is not in the scrambled form is taken as it is.
-  if (plain) StorePropertyText(*property, *plain, ProcessPropertyHeap());
+  if (plain) StorePropertyText(record, *property, *plain, ProcessPropertyHeap());
 }
 
 void ReadModuleStream(TSettingsModule& record) {
@@ -174,8 +173,9 @@ void ReadModuleStream(TSettingsModule& record) {
   if (parsed.invalidTypeByte >= 0)
     ShowSettingsMessage(
         InvalidSettingsResourceMessage(static_cast<uint8_t>(parsed.invalidTypeByte)).c_str());
+  PropertyWriteLock lock(&record, ProcessPropertyHeap());
+  if (!lock.Held()) return;
   LoadProperties(record, parsed, ProcessPropertyHeap());
-  PropertyValueLock lock(&record);
   DescramblePasswordProperty(record, "SmtpPassword", "SmtpAccount", "SmtpServer");
   DescramblePasswordProperty(record, "HttpPassword", "HttpAccount", "HttpServer");
 }

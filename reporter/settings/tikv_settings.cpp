@@ -73,8 +73,8 @@ bool TIKVSettings::UseDefaults() {
 template <class Read>
 bool TIKVSettings::Lookup(const char* name, bool useDefaults, Read&& read) {
   if (record_ != nullptr) {
-    PropertyValueLock lock(record_);
-    if (TSettingsProperty* property = FindProperty(record_->properties, record_->count, name)) {
+    PropertyReadScope scope(record_);
+    if (TSettingsProperty* property = FindProperty(scope.Properties(), scope.Count(), name)) {
       read(*property);
       return true;
     }
@@ -117,9 +117,8 @@ uint32_t __stdcall TIKVSettings::ReadUInt(const char* name) {
 std::string __stdcall TIKVSettings::ReadText(const char* name) {
   bool useDefaults = UseDefaults();
   std::string value;
-  bool found = Lookup(name, useDefaults, [&](const TSettingsProperty& p) {
-    if (p.text != nullptr) value = p.text;
-  });
+  bool found =
+      Lookup(name, useDefaults, [&](const TSettingsProperty& p) { value = PropertyText(p); });
   if (!found && !useDefaults) {
     ComPtr<IKVModuleSettings> main = MainSettings();
     if (auto access = main.As<IPropertyAccess>(IID_IPropertyAccess)) value = access->ReadText(name);
@@ -135,8 +134,8 @@ TSettingsProperty* TIKVSettings::FindOrAdd(const char* name, PropertyKind kind) 
 
 bool TIKVSettings::WriteBool(const char* name, bool value) {
   if (!valid_ || name == nullptr || *name == '\0') return false;
-  PropertyValueLock lock(record_);
-  TSettingsProperty* property = FindOrAdd(name, PropertyKind::Boolean);
+  PropertyWriteLock lock(record_, ProcessPropertyHeap());
+  TSettingsProperty* property = lock.Held() ? FindOrAdd(name, PropertyKind::Boolean) : nullptr;
   if (property == nullptr) return false;
   property->boolValue = value ? 1 : 0;
   return true;
@@ -144,8 +143,8 @@ bool TIKVSettings::WriteBool(const char* name, bool value) {
 
 bool TIKVSettings::WriteInt(const char* name, int32_t value) {
   if (!valid_ || name == nullptr || *name == '\0') return false;
-  PropertyValueLock lock(record_);
-  TSettingsProperty* property = FindOrAdd(name, PropertyKind::Integer);
+  PropertyWriteLock lock(record_, ProcessPropertyHeap());
+  TSettingsProperty* property = lock.Held() ? FindOrAdd(name, PropertyKind::Integer) : nullptr;
   if (property == nullptr) return false;
   property->intValue = value;
   return true;
@@ -153,9 +152,10 @@ bool TIKVSettings::WriteInt(const char* name, int32_t value) {
 
 bool TIKVSettings::WriteText(const char* name, const std::string& value) {
   if (!valid_ || name == nullptr || *name == '\0') return false;
-  PropertyValueLock lock(record_);
-  TSettingsProperty* property = FindOrAdd(name, PropertyKind::Text);
-  return property != nullptr && StorePropertyText(*property, value, ProcessPropertyHeap());
+  PropertyWriteLock lock(record_, ProcessPropertyHeap());
+  TSettingsProperty* property = lock.Held() ? FindOrAdd(name, PropertyKind::Text) : nullptr;
+  return property != nullptr &&
+         StorePropertyText(*record_, *property, value, ProcessPropertyHeap());
 }
 
 IKVFields* __stdcall TIKVSettings::AddFields() {

@@ -122,7 +122,11 @@ TEST(SettingsStream, EmptyTextsDuplicatesAndCutStreams) {
   EXPECT_EQ(parsed.properties[1].text, "");
 
   TSettingsModule record{};
-  ASSERT_TRUE(LoadProperties(record, parsed, CrtPropertyHeap()));
+  {
+    PropertyWriteLock lock(&record, CrtPropertyHeap());
+    ASSERT_TRUE(lock.Held());
+    ASSERT_TRUE(LoadProperties(record, parsed, CrtPropertyHeap()));
+  }
   EXPECT_EQ(record.capacity, kInitialPropertyCapacity);
   EXPECT_EQ(record.properties[0].text, nullptr);
   TSettingsProperty* dup = FindProperty(record.properties, record.count, "Dup");
@@ -176,6 +180,7 @@ TEST(SettingsStream, DamagedStreamsNeverReadOutOfBounds) {
 TEST(PropertyList, GrowsByTwentyAndStoresTexts) {
   TSettingsModule record{};
   const PropertyHeap& heap = CrtPropertyHeap();
+  PropertyWriteLock lock(&record, heap);
   for (int i = 0; i < 132; ++i)
     ASSERT_NE(AppendProperty(record, ("P" + std::to_string(i)).c_str(), PropertyKind::Integer,
                              heap),
@@ -185,12 +190,55 @@ TEST(PropertyList, GrowsByTwentyAndStoresTexts) {
   TSettingsProperty* p = FindProperty(record.properties, record.count, "P131");
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->kind, PropertyKind::Integer);
-  EXPECT_TRUE(StorePropertyText(*p, "value", heap));
+  EXPECT_TRUE(StorePropertyText(record, *p, "value", heap));
   EXPECT_STREQ(p->text, "value");
-  EXPECT_TRUE(StorePropertyText(*p, "", heap));
+  EXPECT_TRUE(StorePropertyText(record, *p, "", heap));
   EXPECT_EQ(p->text, nullptr);
   FreeProperties(record, heap);
   EXPECT_EQ(record.properties, nullptr);
+  EXPECT_EQ(record.retired, nullptr);
+}
+
+TEST(PropertyList, ReplacedBlocksOutliveTheReadsThatSawThem) {
+  const PropertyHeap& heap = CrtPropertyHeap();
+  TSettingsModule record{};
+  StreamParseResult parsed;
+  parsed.properties.push_back({"Name", PropertyKind::Text, false, 0, "first"});
+  {
+    PropertyWriteLock lock(&record, heap);
+    LoadProperties(record, parsed, heap);
+  }
+  EXPECT_EQ(record.retired, nullptr);  // nothing read meanwhile: freed at once
+  {
+    PropertyReadScope read(&record);
+    TSettingsProperty* seen = FindProperty(read.Properties(), read.Count(), "Name");
+    ASSERT_NE(seen, nullptr);
+    const char* text = seen->text;
+    {
+      PropertyWriteLock lock(&record, heap);
+      StorePropertyText(record, record.properties[0], "second", heap);
+      for (int i = 0; i < 200; ++i)  // grows the array twice
+        AppendProperty(record, ("P" + std::to_string(i)).c_str(), PropertyKind::Integer, heap);
+      parsed.properties[0].text = "third";
+      LoadProperties(record, parsed, heap);
+    }
+    // Everything this read saw is still there.
+    EXPECT_STREQ(text, "first");
+    EXPECT_STREQ(read.Properties()[0].name, "Name");
+    EXPECT_NE(record.retired, nullptr);
+    EXPECT_EQ(record.count, 1);
+    EXPECT_GE(record.capacity, 201);  // readers may still count the 201 records before
+  }
+  {
+    PropertyWriteLock lock(&record, heap);  // the next write frees what was retired
+  }
+  EXPECT_EQ(record.retired, nullptr);
+  EXPECT_EQ(PropertyText(record.properties[0]), "third");
+  PropertyWriteLock held(&record, heap);
+  PropertyWriteLock second(&record, heap);  // gives up instead of hanging
+  EXPECT_TRUE(held.Held());
+  EXPECT_FALSE(second.Held());
+  FreeProperties(record, heap);
 }
 
 TEST(DefaultSettings, TableMatchesTheDefaults) {
