@@ -162,6 +162,12 @@ TEST(FormatDoubleReference, RoundingBoundariesAndDecades) {
       ADD_FAILURE() << x << ": expected " << expected << ", got " << actual;
     }
   }
+  // Values whose exact expansion is short (the printed tail is genuinely zero).
+  for (int i = 1; i < 3000; i += 7) {
+    for (double x : {i * 0.25, i * 1024.0, std::ldexp(i, 60), std::ldexp(i, -20), i / 8.0 + 1e15}) {
+      EXPECT_EQ(Fmt(x), Reference(x)) << x;
+    }
+  }
   for (int p = -12; p <= 20; ++p) {
     for (double base : {1.0, 9.999999999999995, 5.0, 1.0000000000000004}) {
       double x = base * std::pow(10.0, p);
