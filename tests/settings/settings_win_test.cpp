@@ -403,6 +403,23 @@ TEST(StreamTexts, WideAndUtf8TextsArriveInTheSystemCodePage) {
   FreeLibrary(texts);
 }
 
+TEST(StreamTexts, PasswordsAreDescrambledWhenTheStreamIsRead) {
+  HMODULE passwords = LoadLibraryA("settings_passwords.dll");
+  ASSERT_NE(passwords, nullptr);
+  {
+    ComPtr<TIKVSettings> settings = Open(passwords);
+    EXPECT_EQ(settings->GetSmtpPassword(), "s3cret pass|>");
+    EXPECT_EQ(settings->GetHttpPassword(), "\"quoted\" \\ and wide: \xE9");
+    // Stored scrambled: the plain text appears nowhere in the module.
+    HRSRC info = FindResourceA(passwords, "TQELEXCEPT", MAKEINTRESOURCEA(10));
+    std::string stream(static_cast<const char*>(LockResource(LoadResource(passwords, info))),
+                       SizeofResource(passwords, info));
+    EXPECT_EQ(stream.find("s3cret"), std::string::npos);
+    EXPECT_NE(stream.find("reporter@example.com"), std::string::npos);
+  }
+  FreeLibrary(passwords);
+}
+
 IAssistant* RecordAssistant(const AssistantDefinition& definition, IUnknown* context);
 std::vector<AssistantDefinition> gAssistants;
 IAssistant* RecordAssistant(const AssistantDefinition& definition, IUnknown*) {
