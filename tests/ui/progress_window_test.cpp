@@ -227,6 +227,42 @@ TEST(ProgressWindow, PictureLayoutAndBlending) {
   EXPECT_EQ(ProgressWindowPartsOf(wrong.Get()).picture, nullptr);
 }
 
+TEST(ProgressWindow, LabelFitsTheLongestTextStillToComeWrappedAt420) {
+  HMODULE self = GetModuleHandleA(nullptr);
+  auto alert = CreateProgressWindow("Sending bug report...", self, "KVISEND32");
+  const std::string longText =
+      "Connecting to the mail server of the recipient, which may take a while when the "
+      "network is slow or the server is far away, or when the name of the server has to be "
+      "looked up first...";
+  alert->AppendArea("done already, and much longer than anything that follows it in the list "
+                    "of the areas of this window, so it must not count",
+                    1);
+  alert->AppendArea("Preparing attachments...", 1);
+  alert->AppendArea(longText, 1);
+  alert->SetCurrentArea(1);
+  ASSERT_TRUE(alert->Show(nullptr, true));
+  ProgressWindowParts parts = ProgressWindowPartsOf(alert.Get());
+  RECT label = ClientRectIn(parts.label, parts.window);
+  RECT bar = ClientRectIn(parts.bar, parts.window);
+  int width = label.right - label.left, height = label.bottom - label.top;
+  EXPECT_GT(width, 220 - 40);
+  EXPECT_LE(width, 420);
+  EXPECT_GT(height, 26);  // three lines
+  EXPECT_EQ(bar.right - bar.left, width + 40);
+  EXPECT_EQ(bar.top, height + 24);
+  EXPECT_EQ(label.top, 12);
+  EXPECT_EQ(TextOf(parts.label), "Preparing attachments...");
+  if (const char* path = std::getenv("QX_PROGRESS_SCREENSHOT_LONG")) {
+    alert->AreaDone();
+    alert->SetPosition(400);
+    Pump();
+    Sleep(200);
+    Pump();
+    SaveScreenshot(parts.window, path);
+  }
+  alert->Close();
+}
+
 TEST(ProgressWindow, DrivenAndClosedFromAnotherThread) {
   HWND parent = CreateParentWindow();
   ASSERT_NE(parent, nullptr);
