@@ -226,7 +226,11 @@ IKVFields* __stdcall TIKVException::HeaderFields() {
   CriticalSectionGuard guard(buildLock_);
   if (!header_) {
     header_ = ComPtr<IKVFields>::Adopt(CreateTIKVFields());
-    if (wantReport_) Guarded([&] { BuildHeader(); });
+    if (wantReport_) {
+      BeginUpdate();
+      Guarded([&] { BuildHeader(); });
+      EndBuildUpdate();
+    }
   }
   if (header_) header_->AddRef();
   return header_.Get();
@@ -326,7 +330,9 @@ IKVFields* __stdcall TIKVException::ReportSections() {
     if (!sections_) {
       sections_ = ComPtr<IKVFields>::Adopt(CreateTIKVFields());
       if (wantReport_) {
+        BeginUpdate();
         Guarded([&] { BuildSections(); });
+        EndBuildUpdate();
         start = sectionsBuilt_ && !facts_.dontCompleteYet;
       }
     }
@@ -553,6 +559,16 @@ void __stdcall TIKVException::SetReportText(const std::string& text) {
 
 void __stdcall TIKVException::EndUpdate() {
   if (--updateDepth_ == 0 && dirty_) MarkModified();
+}
+
+void TIKVException::EndBuildUpdate() {
+  // Whoever asked for the lists gets the text they make; a first build is no news for the
+  // report callbacks, which were told the text when they were added.
+  if (--updateDepth_ != 0 || !dirty_) return;
+  dirty_ = false;
+  CriticalSectionGuard guard(textLock_);
+  ++changeCounter_;
+  reportText_.clear();
 }
 
 void TIKVException::MarkModified() {

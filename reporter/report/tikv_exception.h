@@ -193,6 +193,8 @@ class TIKVException final : public TIKVSettings,
   void WaitForCompletion();
   std::string AssembleText();
   void MarkModified();
+  // Closes the bracket around a first build of a list without firing the change event.
+  void EndBuildUpdate();
   void FireChangeEvent();
   bool RunAction(int32_t action, HWND parent);
   bool Aborting() const { return abortCompletion_; }
