@@ -289,23 +289,31 @@ TEST(Writes, FieldAttachmentAndPluginLists) {
 
 TEST(Writes, ReadersNeverSeeAFreedText) {
   ComPtr<TIKVSettings> writer = Open(GetModuleHandleA(nullptr));
-  ComPtr<TIKVSettings> reader = Open(GetModuleHandleA(nullptr));
   std::atomic<bool> done{false};
-  std::atomic<int> bad{0};
+  std::atomic<int> bad{0}, reads{0};
   writer->SetMailBody("short");
-  std::thread readThread([&] {
+  auto readLoop = [&] {
+    ComPtr<TIKVSettings> reader = Open(GetModuleHandleA(nullptr));
     while (!done) {
       std::string text = reader->GetMailBody();
-      if (text != "short" && text != std::string(200, 'L')) ++bad;
+      if (text != "short" && text != std::string(200, 'L') &&
+          text != "please find the bug report attached")
+        ++bad;
+      if (reader->GetSmtpPort() != 25) ++bad;
+      ++reads;
     }
-  });
+  };
+  std::thread first(readLoop), second(readLoop);
   for (int i = 0; i < 20000; ++i) {
     writer->SetMailBody(i % 2 ? "short" : std::string(200, 'L'));
     if (i % 1000 == 0) writer->WriteText(("Grow" + std::to_string(i)).c_str(), "x");
+    if (i % 2500 == 0) writer->Reread();  // swaps the whole array under the readers
   }
   done = true;
-  readThread.join();
+  first.join();
+  second.join();
   EXPECT_EQ(bad.load(), 0);
+  EXPECT_GT(reads.load(), 0);
   writer->Reread();
 }
 
