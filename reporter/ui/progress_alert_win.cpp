@@ -321,8 +321,9 @@ bool TIProgressAlert::ShowLocked(HWND parent, bool activate) {
   bool hasPicture = PictureBytes(pictureModule_, pictureName_) != nullptr;
   if (hasPicture) {
     labelWidth += 40;
-    picture_ = CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_OWNERDRAW,
-                               9, 9, kPictureSide, kPictureSide, window, nullptr, instance, nullptr);
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_OWNERDRAW;
+    picture_ = CreateWindowExA(0, "BUTTON", "", style, 9, 9, kPictureSide, kPictureSide, window,
+                               nullptr, instance, nullptr);
   }
   if (labelWidth < 220) labelWidth = 220;
   int labelLeft = hasPicture ? 51 : 11;

@@ -87,7 +87,8 @@ const BuildValue kThisBuild[] = {
     {"Assistant1", 'T', 0, "SendAssistant|Send Assistant|ContactForm|DetailsForm|ScrShotForm"},
     {"Assistant2", 'T', 0, "SaveAssistant|Save Assistant|ContactForm|DetailsForm"},
     {"Assistant3", 'T', 0, "PrintAssistant|Print Assistant|ContactForm|DetailsForm"},
-    {"TitleBar", 'T', 0, "%appname%"}, {"ExceptMsg", 'T', 0, "An error occurred in the application."},
+    {"TitleBar", 'T', 0, "%appname%"},
+    {"ExceptMsg", 'T', 0, "An error occurred in the application."},
     {"FrozenMsg", 'T', 0, "The application seems to be frozen."},
     {"BitFaultMsg", 'T', 0, "The file \"%modname%\" seems to be corrupt!"},
     {"SendBtnTxt", 'T', 0, "send bug report"}, {"SaveBtnTxt", 'T', 0, "save bug report"},
@@ -461,7 +462,8 @@ TEST(Placeholders, ExpandedOnEveryTextRead) {
   EXPECT_EQ(settings->ReadText("Probe"), "%exceptClass%:%exceptMsg%:%bugReport%");
   ASSERT_TRUE(settings->WriteText("Probe", "%date%|%time%|%DATETIME%|%computername%"));
   std::string expanded = settings->ReadText("Probe");
-  std::regex shape(R"(\d{4}-\d\d-\d\d\|\d\d:\d\d:\d\d, \d{1,3}ms\|\d{4}-\d\d-\d\d, \d\d:\d\d:\d\d, \d{1,3}ms\|.+)");
+  const std::string date = R"(\d{4}-\d\d-\d\d)", time = R"(\d\d:\d\d:\d\d, \d{1,3}ms)";
+  std::regex shape(date + R"(\|)" + time + R"(\|)" + date + ", " + time + R"(\|.+)");
   EXPECT_TRUE(std::regex_match(expanded, shape)) << expanded;
   ASSERT_TRUE(settings->WriteText("Probe", "%userappdata%|%commonappdata%"));
   expanded = settings->ReadText("Probe");
