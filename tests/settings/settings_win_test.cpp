@@ -318,6 +318,21 @@ TEST(Writes, ReadersNeverSeeAFreedText) {
   writer->Reread();
 }
 
+TEST(SharedBuffer, NamedAfterTheProcessInLowerCaseHex) {
+  EXPECT_EQ(ProcessObjectName("qelExceptSettingsBuf", 4660), "qelExceptSettingsBuf$1234");
+  EXPECT_EQ(ProcessObjectName("qelExceptSettingsMtx", 0xABCDEF), "qelExceptSettingsMtx$abcdef");
+  std::string name = ProcessObjectName("qelExceptSettingsBuf", GetCurrentProcessId());
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+  ASSERT_NE(mapping, nullptr);
+  auto* view = static_cast<const SettingsBuffer*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 40));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->head, MappedSettingsBuffer()->head);
+  EXPECT_GE(view->refCount, 1);
+  EXPECT_EQ(view->reserved, 0u);
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
+}
+
 TEST(SharedBuffer, TwoReporterCopiesShareOneBuffer) {
   std::string folder = ExeFolder();
   std::string copyPath = folder + "settings_probe_copy.dll";
