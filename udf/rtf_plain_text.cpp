@@ -128,8 +128,9 @@ class RtfReader {
       return;
     }
     const size_t start = pos_;
-    while (pos_ < in_.size() && IsLetter(in_[pos_]) && pos_ - start < 32) ++pos_;
-    const std::string_view word = in_.substr(start, pos_ - start);
+    while (pos_ < in_.size() && IsLetter(in_[pos_])) ++pos_;
+    // Words are at most 32 letters long; a longer run is one unknown word.
+    const std::string_view word = in_.substr(start, std::min<size_t>(pos_ - start, 33));
     bool hasParameter = false;
     bool negative = false;
     int64_t parameter = 0;
@@ -192,7 +193,9 @@ class RtfReader {
   void ControlWord(std::string_view word, bool hasParameter, int64_t parameter) {
     if (word == "u" && hasParameter) {
       if (ConsumeFallback()) return;
-      const uint32_t code = static_cast<uint32_t>(parameter < 0 ? parameter + 65536 : parameter);
+      // Negative values stand for the upper half of the 16-bit range.
+      const int64_t value = parameter < 0 ? parameter + 65536 : parameter;
+      const uint32_t code = value >= 0 && value <= 0x10FFFF ? static_cast<uint32_t>(value) : 0xFFFD;
       if (!groups_.back().hidden) {
         const int byte = AnsiByteOf(code);
         if (byte >= 0) out_.push_back(static_cast<char>(byte));
