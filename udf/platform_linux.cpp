@@ -5,7 +5,9 @@
 #include <locale.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 
 #include "platform.h"
 #include "platform_linux.h"
@@ -62,9 +64,23 @@ char DecimalSeparator() { return g_decimalSeparator; }
 // UTF-8 are different names there.
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  if (a.empty()) return true;
-  if (g_nameLocale == nullptr) return strncasecmp(a.data(), b.data(), a.size()) == 0;
-  return strncasecmp_l(a.data(), b.data(), a.size(), g_nameLocale) == 0;
+  size_t i = 0;
+  while (i < a.size()) {
+    // strncasecmp_l stops at a zero byte, so zero bytes are compared here.
+    if (a[i] == '\0' || b[i] == '\0') {
+      if (a[i] != b[i]) return false;
+      ++i;
+      continue;
+    }
+    const size_t run = std::min(strnlen(a.data() + i, a.size() - i),
+                                strnlen(b.data() + i, b.size() - i));
+    const int order = g_nameLocale != nullptr
+                          ? strncasecmp_l(a.data() + i, b.data() + i, run, g_nameLocale)
+                          : strncasecmp(a.data() + i, b.data() + i, run);
+    if (order != 0) return false;
+    i += run;
+  }
+  return true;
 }
 
 // Linux has no system-wide double-byte code page: every byte may begin a match.

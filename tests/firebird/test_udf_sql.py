@@ -517,6 +517,26 @@ class Failures(Case):
         ])
 
 
+class ModuleFile(unittest.TestCase):
+    EXPORTS = {"fn_GetBlobValue", "fn_TrimRTF", "fn_BoolStringToInt", "fn_strReplace",
+               "fn_formatDouble", "fn_factbedragbetaald", "fn_maxvalue", "fn_minvalue",
+               "fn_inttocnk", "fn_incday", "fn_clearbit", "fn_checkbit", "fn_setbit"}
+
+    def test_exports_exactly_the_thirteen_functions(self):
+        path = os.path.join(UDF_DIR, "libQXUdfLib.so")
+        listing = subprocess.run(["nm", "-D", "--defined-only", path], check=True,
+                                 stdout=subprocess.PIPE).stdout.decode()
+        names = {line.split()[-1] for line in listing.splitlines() if line.strip()}
+        self.assertEqual(names, self.EXPORTS)
+
+    def test_allocates_through_the_engines_ib_util(self):
+        path = os.path.join(UDF_DIR, "libQXUdfLib.so")
+        dynamic = subprocess.run(["readelf", "-d", "--dyn-syms", path], check=True,
+                                 stdout=subprocess.PIPE).stdout.decode()
+        self.assertIn("[libib_util.so]", dynamic)
+        self.assertRegex(dynamic, r"UND ib_util_malloc")
+
+
 class Connections(unittest.TestCase):
     def test_four_connections_at_once(self):
         fixture.run_script(
