@@ -24,8 +24,8 @@ class SqlError(AssertionError):
 
 
 class FirebirdFixture:
-    def __init__(self, udf_dir, declare_sql, extra_env=None):
-        self.udf_dir = os.path.abspath(udf_dir)
+    def __init__(self, udf_dir, declare_sql, extra_env=None, extra_conf="", more_udf_dirs=()):
+        self.udf_dirs = [os.path.abspath(udf_dir)] + list(more_udf_dirs)
         self.work = tempfile.mkdtemp(prefix="qx-firebird-")
         self.root = os.path.join(self.work, "root")
         self.database = os.path.join(self.work, "test.fdb")
@@ -40,19 +40,20 @@ class FirebirdFixture:
         self.env.pop("ISC_PASSWORD", None)
         if extra_env:
             self.env.update(extra_env)
-        self._make_root()
+        self._make_root(extra_conf)
         self.run_script(
             "CREATE DATABASE '%s' DEFAULT CHARACTER SET NONE;\n"
             "INPUT '%s';\nCOMMIT;\n" % (self.database, declare_sql), database=None)
 
-    def _make_root(self):
+    def _make_root(self, extra_conf):
         os.makedirs(self.root)
         for name in ("firebird.msg", "intl", "lib", "plugins", "include"):
             os.symlink(os.path.join(ENGINE_HOME, name), os.path.join(self.root, name))
         for name in ("databases.conf", "plugins.conf", "fbtrace.conf"):
             shutil.copy(os.path.join(SYSTEM_CONF, name), os.path.join(self.root, name))
         with open(os.path.join(self.root, "firebird.conf"), "w") as conf:
-            conf.write("UdfAccess = Restrict %s\n" % self.udf_dir)
+            conf.write("UdfAccess = Restrict %s\n" % ";".join(self.udf_dirs))
+            conf.write(extra_conf)
         os.makedirs(os.path.join(self.root, "lock"))
         os.makedirs(os.path.join(self.root, "tmp"))
 
