@@ -108,8 +108,6 @@ def measure(udf_dir, declare, extra_conf):
 def main():
     udf_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build-native", "bin")
     declare = os.path.join(ROOT, "udf", "sql", "declare.sql")
-    if not os.path.exists(declare):
-        declare = os.path.join(ROOT, "tests", "firebird", "declare_provisional.sql")
     print("Firebird 3 embedded, 1,000,000 rows per query, best of %d runs" % ROUNDS)
     for title, conf in CONFIGURATIONS:
         best = measure(udf_dir, declare, conf)
