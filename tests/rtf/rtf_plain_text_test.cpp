@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "rtf_corpus.h"
@@ -99,6 +100,35 @@ TEST(RtfPlainText, DeepNestingNeedsNoRecursion) {
 TEST(RtfPlainText, LongControlWordsAndParametersAreBounded) {
   EXPECT_EQ(RtfPlainText("{\\rtf1\\" + std::string(1000, 'a') + " x}"), "x");
   EXPECT_EQ(RtfPlainText("{\\rtf1\\u99999999999999999999 x}"), "?");
+}
+
+// Mangled rich text never reads outside the input and never grows: every construct that
+// shows something is at least as long in the source as what it shows.
+TEST(RtfPlainText, MangledCorpusTextsStayWithinBounds) {
+  std::mt19937 random(20261208);
+  const std::string alphabet("{}\\'*uc0123456789abfpartxl -\r\n\0", 31);
+  for (const auto& sample : qx::test::RtfCorpus()) {
+    for (int round = 0; round < 300; ++round) {
+      std::string text(sample.text);
+      const int edits = 1 + static_cast<int>(random() % 8);
+      for (int e = 0; e < edits && !text.empty(); ++e) {
+        const size_t at = random() % text.size();
+        switch (random() % 3) {
+          case 0:
+            text[at] = alphabet[random() % alphabet.size()];
+            break;
+          case 1:
+            text.erase(at, 1 + random() % 4);
+            break;
+          default:
+            text.insert(at, 1, alphabet[random() % alphabet.size()]);
+            break;
+        }
+      }
+      const std::string plain = RtfPlainText(text);
+      ASSERT_LE(plain.size(), text.size()) << sample.name;
+    }
+  }
 }
 
 TEST(RtfPlainText, CorpusBlankness) {
