@@ -8,6 +8,7 @@ export BUILD_DIR=${BUILD_DIR:-$root/build}
 trap qx_stop_display EXIT
 qx_start_display
 qx_prepare_prefix
+qx_unmanaged_windows
 
 # --- Linux: libQXUdfLib.so in a real Firebird 3 engine, the rich-text reader natively ---
 UDF_LINUX_BUILD_DIR=${UDF_LINUX_BUILD_DIR:-$root/build-native}
