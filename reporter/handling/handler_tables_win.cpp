@@ -61,7 +61,8 @@ void AddEntry(int32_t kind, const HandlerEntry& entry) {
   CriticalSectionGuard guard(TablesLock());
   auto& table = gTables[kind];
   for (auto& item : table) {
-    if (item.code == entry.code && item.self == entry.self && item.isMethod == entry.isMethod) {
+    if (item.code == entry.code && item.self == entry.self && item.isMethod == entry.isMethod &&
+        item.phase == entry.phase) {
       item = entry;
       return;
     }
@@ -80,10 +81,13 @@ void RemoveEntry(int32_t kind, void* code, void* self, bool isMethod) {
   }
 }
 
-bool TableWantsMainThread(int32_t kind) {
+// Exception handlers count only for the phase being fired, so that a main thread that
+// does not answer is probed once, not once per phase.
+bool TableWantsMainThread(int32_t kind, uint8_t phase) {
   CriticalSectionGuard guard(TablesLock());
   for (const auto& entry : gTables[kind])
-    if (entry.mode != kSyncAnyThread) return true;
+    if (entry.mode != kSyncAnyThread && (kind != kEventException || entry.phase == phase))
+      return true;
   return false;
 }
 
@@ -281,7 +285,8 @@ void NotifyHandlers(HWND parent, int32_t eventKind, int32_t action, bool& handle
     params.exception = exception;
     params.handled = handled;
     bool called = CallHandlerList(params);
-    if ((!params.handled || !called) && gWindow != nullptr && TableWantsMainThread(eventKind)) {
+    if ((!params.handled || !called) && gWindow != nullptr &&
+        TableWantsMainThread(eventKind, exception->Phase())) {
       bool reached = false;
       if (exception->ExceptionType() != 1) {
         bool resumed = gMainPaused.exchange(false);

@@ -46,7 +46,8 @@ struct TFireHandlersParams {
 };
 
 // Registration; a second registration of the same procedure (or method code and object)
-// replaces the first. Unregistering removes the first matching entry.
+// for the same phase only changes its sync mode. Unregistering removes the first matching
+// entry.
 void RegisterExceptionHandler(ExceptionHandlerProc handler, HandlerSyncMode mode, uint8_t phase);
 void RegisterExceptionHandler(ExceptionHandlerMethod handler, void* self, HandlerSyncMode mode,
                               uint8_t phase);
