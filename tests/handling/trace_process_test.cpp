@@ -19,7 +19,7 @@ class TraceProcessExport : public ::testing::Test {
       trace_ = reinterpret_cast<TraceProcess>(
           reinterpret_cast<void*>(GetProcAddress(module_, "qelTraceProcess")));
   }
-  void SetUp() override { ASSERT_NE(trace_, nullptr); }
+  void SetUp() override { ASSERT_NE(trace_, nullptr) << "module " << module_ << " error " << GetLastError(); }
   static HMODULE module_;
   static TraceProcess trace_;
 };
