@@ -369,6 +369,42 @@ TEST_F(Handling, EightThreadsAtOnceAreHandledOneAtATimeNoneLost) {
   EXPECT_EQ(gMostInFlight, 1);
 }
 
+// ---- pausing ----
+
+std::atomic<long> gMainLoops{0};
+std::atomic<long> gLoopsWhilePaused{-1};
+
+void __stdcall MeasuringPause(void*, IKVException* exception, bool&) {
+  Record(exception);
+  Sleep(100);  // the main thread reaches its pause point
+  long before = gMainLoops;
+  Sleep(300);
+  gLoopsWhilePaused = gMainLoops - before;
+}
+
+TEST_F(Handling, PauseThreadsHoldsTheMainThreadAtItsNextMessageUntilTheEnd) {
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  main->SetPauseThreads(true);
+  RegisterExceptionHandler(MeasuringPause, nullptr, kSyncAnyThread, 2);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    ETestError error("pausing");
+    HandOver(error);
+    done = true;
+  });
+  while (!done) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    ++gMainLoops;
+    Sleep(1);
+  }
+  worker.join();
+  main->SetPauseThreads(false);
+  ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_LE(gLoopsWhilePaused, 1);
+  EXPECT_GT(gMainLoops, 0);
+}
+
 // ---- a process inside the loader ----
 
 TEST_F(Handling, WhileTheLoaderLockIsHeldTheHandOverRunsOnTheFaultingThread) {
