@@ -45,8 +45,10 @@ class Exception : public std::exception {
 
 #define QX_EXCEPTION_CLASS(Name, Parent)                                              \
   class Name : public Parent {                                                        \
+    using Base = Parent;                                                              \
+                                                                                      \
    public:                                                                            \
-    using Parent::Parent;                                                             \
+    using Base::Base;                                                                 \
     static inline const ::qx::ExceptionClassInfo kClassInfo{#Name, &Parent::kClassInfo}; \
     const ::qx::ExceptionClassInfo& ClassInfo() const override { return kClassInfo; } \
   };
