@@ -510,6 +510,34 @@ TEST(ListPlugins, ProcessListColumns) {
   EXPECT_GE(idWidth, strlen(ownId));
 }
 
+TEST(ListPlugins, ProcessRecordsWithoutNameAreIdle) {
+  // Two records as the system lays them out: the idle process without an image name, then a
+  // process whose name is all the list can learn (it cannot be opened).
+  struct Record {
+    ULONG next, threads;
+    LARGE_INTEGER reserved[6];
+    USHORT length, maximum;
+    const wchar_t* name;
+    LONG basePriority;
+    ULONG_PTR id, parent;
+    ULONG handles, session;
+  };
+  Record records[2] = {};
+  records[0].next = sizeof(Record);
+  records[1].length = 2 * 7;
+  records[1].name = L"x\\y.exe";
+  records[1].id = 0x7ffffff0;
+  records[1].session = 3;
+  auto entries = ParseProcessRecords(reinterpret_cast<const char*>(records), sizeof records);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].fileName, "Idle");
+  EXPECT_EQ(entries[0].processId, 0u);
+  EXPECT_EQ(entries[1].fileName, "y.exe");
+  EXPECT_EQ(entries[1].directory, "x");
+  EXPECT_EQ(entries[1].logon, 3u);
+  EXPECT_EQ(ProcessListLayout(entries), "00000000 Idle  0 0 0  \r\n7ffffff0 y.exe 3 0 0  x");
+}
+
 TEST(ListPlugins, HardwareListShape) {
   std::string text = HardwareListText();
   if (text.empty()) GTEST_SKIP() << "no devices under this Wine prefix";
