@@ -269,6 +269,82 @@ TEST_F(ExceptionTest, DestructionAbortsTheCompletion) {
   gSlow = nullptr;
 }
 
+TEST_F(ExceptionTest, WithoutTheHandlerThreadTheCompletionRunsAtOnce) {
+  SlowProducerState state;
+  gSlow = &state;
+  SetEvent(state.release);
+  Hooks().makeSectionProducer = MakeSlowProducer;
+  SetReportHandlerThread(0);
+  ComPtr<IKVException> exception = Make();
+  auto ex = exception.As<IKVExceptionEx>(IID_IKVExceptionEx);
+  std::string text = exception->GetReportText(false);
+  EXPECT_EQ(ex->CompletionThreadId(), 0u);
+  EXPECT_EQ(text.find("will be calculated soon"), std::string::npos);
+  EXPECT_EQ(state.threadReports, 3);
+  // Asked for phase 3 once complete, the phase becomes 4.
+  ex->SetPhase(3);
+  EXPECT_EQ(exception->Phase(), 4);
+  CloseHandle(state.release);
+  gSlow = nullptr;
+}
+
+TEST_F(ExceptionTest, DontCompleteYetWaitsForTheFirstCompleteRequest) {
+  SlowProducerState state;
+  gSlow = &state;
+  SetEvent(state.release);
+  Hooks().makeSectionProducer = MakeSlowProducer;
+  static int completed = 0;
+  completed = 0;
+  Hooks().reportCompleted = [](IKVException*) { ++completed; };
+  ExceptionFacts facts;
+  facts.dontCompleteYet = true;
+  facts.context = &context_;
+  ComPtr<IKVException> exception = CreateTIKVException(settings_.Get(), facts);
+  auto ex = exception.As<IKVExceptionEx>(IID_IKVExceptionEx);
+  ex->SetPhase(3);
+  EXPECT_NE(exception->GetReportText(false).find(">> will be calculated soon"), std::string::npos);
+  EXPECT_EQ(state.threadReports, 0);
+  std::string text = exception->GetReportText(true);
+  EXPECT_EQ(state.threadReports, 3);
+  EXPECT_EQ(text.find("will be calculated soon"), std::string::npos);
+  EXPECT_EQ(exception->Phase(), 4);
+  EXPECT_EQ(completed, 1);
+  CloseHandle(state.release);
+  gSlow = nullptr;
+}
+
+TEST_F(ExceptionTest, ScreenshotTakenOnceOrSwitchedOff) {
+  static int taken = 0;
+  taken = 0;
+  Hooks().takeScreenshot = [](IKVException*, bool) -> IScreenshot* {
+    ++taken;
+    return nullptr;
+  };
+  ComPtr<IKVException> exception = Make();
+  EXPECT_EQ(exception->Screenshot(), nullptr);  // not wanted
+  EXPECT_EQ(taken, 0);
+  exception->SetWantScreenshot(true);
+  EXPECT_EQ(exception->Screenshot(), nullptr);  // taking it failed
+  EXPECT_FALSE(exception->WantScreenshot());
+  EXPECT_EQ(taken, 1);
+
+  ComPtr<IKVException> other = Make();
+  ComPtr<IKVFields> bitmap = ComPtr<IKVFields>::Adopt(CreateTIKVFields());  // any object will do
+  other->SetScreenshot(bitmap.Get());
+  IScreenshot* got = other->Screenshot();
+  EXPECT_EQ(got, static_cast<IUnknown*>(bitmap.Get()));
+  if (got != nullptr) got->Release();
+}
+
+TEST_F(ExceptionTest, SaveActionLeftToAHandler) {
+  Hooks().fireActionHandlers = [](int32_t action, IKVException*, HWND) {
+    return action == kActionSave;
+  };
+  ComPtr<IKVException> exception = Make(0, false);
+  EXPECT_FALSE(exception->SaveReport(nullptr));
+  EXPECT_FALSE(exception->PrintReport(nullptr));  // nobody carries it out yet
+}
+
 struct CallbackLog {
   int calls = 0;
   bool lastComplete = false;
