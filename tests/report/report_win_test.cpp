@@ -167,6 +167,20 @@ TEST_F(ExceptionTest, HeaderHoldsThePlatformFieldsInOrder) {
   ReportShutdown();
 }
 
+TEST_F(ExceptionTest, ListSectionsInSettingOrder) {
+  ReportStartup();
+  ComPtr<IKVException> exception = Make(0, false);
+  std::string text = exception->GetReportText(true);
+  size_t modules = text.find("\r\n\r\nmodules:\r\n");
+  size_t processes = text.find("\r\n\r\nprocesses:\r\n");
+  size_t hardware = text.find("\r\n\r\nhardware:\r\n");
+  EXPECT_NE(modules, std::string::npos);
+  EXPECT_LT(modules, processes);
+  EXPECT_LT(processes, hardware == std::string::npos ? text.size() : hardware);
+  EXPECT_NE(text.find("report_win_test.exe", modules), std::string::npos);
+  ReportShutdown();
+}
+
 TEST_F(ExceptionTest, MessageEqualToClassHasNoMessageLine) {
   Hooks().describeObject = [](void*, std::string& cls, std::string& msg) {
     cls = "EAbortX.";
