@@ -423,6 +423,8 @@ void TIKVException::RunCompletion() {
       text = make();
     } catch (...) {
       text = std::string(">> internal error in ") + phase;
+      if (Hooks().internalErrorText != nullptr)
+        Guarded([&] { text = Hooks().internalErrorText(phase); });
     }
     SectionUpdate(name, text);
   };
