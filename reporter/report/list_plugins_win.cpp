@@ -116,24 +116,7 @@ std::vector<ProcessEntry> NtProcesses() {
     ok = query(kProcessInformation, buffer.data(), size, &needed) >= 0;
   }
   if (!ok) return entries;
-  size_t offset = 0;
-  for (;;) {
-    if (offset + sizeof(ProcessRecord) > buffer.size()) break;
-    const auto* record = reinterpret_cast<const ProcessRecord*>(buffer.data() + offset);
-    ProcessEntry entry;
-    entry.processId = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record->processId));
-    entry.logon = record->sessionId;
-    if (record->imageName.buffer == nullptr || record->imageName.length == 0) {
-      entry.fileName = "Idle";
-    } else {
-      std::string path = FullProcessPath(entry.processId, NarrowName(record->imageName));
-      SplitPathAtLastBackslash(path, entry.directory, entry.fileName);
-    }
-    entries.push_back(entry);
-    if (record->nextEntryOffset == 0) break;
-    offset += record->nextEntryOffset;
-  }
-  return entries;
+  return ParseProcessRecords(buffer.data(), buffer.size());
 }
 
 std::vector<ProcessEntry> SnapshotProcesses() {
@@ -225,6 +208,27 @@ std::string DriverSuffix(const HardwareStore::Device& device) {
 int gStartups = 0;
 
 }  // namespace
+
+std::vector<ProcessEntry> ParseProcessRecords(const char* data, size_t size) {
+  std::vector<ProcessEntry> entries;
+  size_t offset = 0;
+  while (offset + sizeof(ProcessRecord) <= size) {
+    const auto* record = reinterpret_cast<const ProcessRecord*>(data + offset);
+    ProcessEntry entry;
+    entry.processId = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record->processId));
+    entry.logon = record->sessionId;
+    if (record->imageName.buffer == nullptr || record->imageName.length == 0) {
+      entry.fileName = "Idle";
+    } else {
+      std::string path = FullProcessPath(entry.processId, NarrowName(record->imageName));
+      SplitPathAtLastBackslash(path, entry.directory, entry.fileName);
+    }
+    entries.push_back(entry);
+    if (record->nextEntryOffset == 0) break;
+    offset += record->nextEntryOffset;
+  }
+  return entries;
+}
 
 std::string ModuleListText() {
   std::vector<ModuleEntry> modules;

@@ -77,7 +77,8 @@ bool IsReportStart(const std::string& content, size_t offset) {
   return offset == 0 || (offset >= 4 && content.compare(offset - 4, 4, "\r\n\r\n") == 0);
 }
 
-bool RemoveDuplicate(std::string& content, std::string& report, const std::string& key) {
+bool RemoveDuplicate(std::string& content, std::string& report, const std::string& key,
+                     size_t* removedAt, size_t* removedSize) {
   if (key.empty()) return false;
   const std::string needle = ": " + key;
   size_t hit = content.size();
@@ -86,6 +87,8 @@ bool RemoveDuplicate(std::string& content, std::string& report, const std::strin
     if (start == std::string::npos) continue;
     size_t end = NextReportStart(content, hit);
     std::string old = content.substr(start, end - start);
+    // The hit must be the report's own checksum line, not a text in one of its sections.
+    if (ReadHeaderValue(old, "callstack crc").compare(0, key.size(), key) != 0) continue;
     if (!SameBuild(old, report)) continue;
     std::string countText = ReadHeaderValue(old, "count");
     uint64_t count = 0;
@@ -96,6 +99,8 @@ bool RemoveDuplicate(std::string& content, std::string& report, const std::strin
     if (count == 0) count = 1;
     InsertHeaderLine(report, "count", "callstack crc", std::to_string(count + 1));
     content.erase(start, end - start);
+    if (removedAt != nullptr) *removedAt = start;
+    if (removedSize != nullptr) *removedSize = end - start;
     return true;
   }
   return false;

@@ -29,8 +29,9 @@ bool IsReportStart(const std::string& content, size_t offset);
 
 // Looks backwards for the newest report in `content` that `report` repeats (same key and
 // the same program build); removes it and inserts the "count" line into `report`. Returns
-// whether one was removed.
-bool RemoveDuplicate(std::string& content, std::string& report, const std::string& key);
+// whether one was removed, and where it stood through `removedAt` and `removedSize`.
+bool RemoveDuplicate(std::string& content, std::string& report, const std::string& key,
+                     size_t* removedAt = nullptr, size_t* removedSize = nullptr);
 
 // Drops the oldest whole reports so that what is kept starts less than
 // limit - limit / 4 bytes before the end. Nothing is dropped when no report start

@@ -50,6 +50,9 @@ struct ReportHooks {
   // The actions that other parts carry out (show, send, print, continue, restart, close).
   bool (*runAction)(int32_t action, IKVException* exception, HWND parent) = nullptr;
   void (*show)(IKVException* exception) = nullptr;
+  // The stack walker's internal-error text for a failing step; without it the text is
+  // ">> internal error in " and the step's name.
+  std::string (*internalErrorText)(const char* step) = nullptr;
 };
 
 // The installed hooks (all empty until set).

@@ -56,12 +56,12 @@ TIKVException::TIKVException(IKVModuleSettings* moduleSettings, const ExceptionF
 
 TIKVException::~TIKVException() {
   abortCompletion_ = true;
-  if (completionThread_ != nullptr) {
+  if (HANDLE thread = completionThread_.load()) {
     if (ProcessIsBlocked(kBlockedLimitMs))
-      TerminateThread(completionThread_, 1);
+      TerminateThread(thread, 1);
     else
-      WaitForSingleObject(completionThread_, INFINITE);
-    CloseHandle(completionThread_);
+      WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
   }
   if (auto ex = header_.As<IKVFieldsEx>(IID_IKVFieldsEx)) ex->ClearOwnerException();
   if (auto ex = sections_.As<IKVFieldsEx>(IID_IKVFieldsEx)) ex->ClearOwnerException();
@@ -381,11 +381,12 @@ void TIKVException::StartCompletion() {
   if (GetCurrentThreadId() == ReportHandlerThread() && !ProcessIsBlocked(kBlockedLimitMs)) {
     if (completionStarted_.exchange(true)) return;
     DWORD id = 0;
-    completionThread_ = CreateThread(nullptr, 0, CompletionThread, this, CREATE_SUSPENDED, &id);
-    if (completionThread_ != nullptr) {
+    HANDLE thread = CreateThread(nullptr, 0, CompletionThread, this, CREATE_SUSPENDED, &id);
+    if (thread != nullptr) {
       completionThreadId_ = id;
-      SetThreadPriority(completionThread_, THREAD_PRIORITY_ABOVE_NORMAL);
-      ResumeThread(completionThread_);
+      SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
+      completionThread_ = thread;
+      ResumeThread(thread);
       return;
     }
     completionStarted_ = false;
@@ -422,6 +423,8 @@ void TIKVException::RunCompletion() {
       text = make();
     } catch (...) {
       text = std::string(">> internal error in ") + phase;
+      if (Hooks().internalErrorText != nullptr)
+        Guarded([&] { text = Hooks().internalErrorText(phase); });
     }
     SectionUpdate(name, text);
   };

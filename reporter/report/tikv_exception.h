@@ -244,7 +244,7 @@ class TIKVException final : public TIKVSettings,
   CriticalSection assistantLock_;
   std::string assistantName_;
 
-  HANDLE completionThread_ = nullptr;
+  std::atomic<HANDLE> completionThread_{nullptr};
   std::atomic<DWORD> completionThreadId_{0};
   std::atomic<bool> abortCompletion_{false};
   ComPtr<IProgressAlert> progress_;

@@ -2,6 +2,7 @@
 // the repeat count, trimming to whole reports.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "report_file_core.h"
@@ -81,6 +82,14 @@ TEST(ReportFileCore, OnlyTheSameBuildIsADuplicate) {
   EXPECT_EQ(content, "");
 }
 
+TEST(ReportFileCore, ChecksumTextInASectionIsNoHit) {
+  std::string key = std::string(kCrcA).substr(0, 20);
+  std::string content = Report(kCrcC, "EAccessViolation", "1.0.0.0",
+                               std::string("quoted: ") + kCrcA) + "\r\n\r\n";
+  std::string report = Report(kCrcA);
+  EXPECT_FALSE(RemoveDuplicate(content, report, key));
+}
+
 TEST(ReportFileCore, FirstReportNeedsDateTimeAtFileStart) {
   std::string key = std::string(kCrcA).substr(0, 20);
   std::string content = "garbage\r\n" + Report(kCrcA) + "\r\n\r\n";
@@ -116,6 +125,45 @@ TEST(ReportFileCore, TrimKeepsWholeRecentReports) {
   std::string copy = single;
   EXPECT_FALSE(TrimReports(copy, 100000));
   EXPECT_EQ(copy, single);
+}
+
+TEST(ReportFileCore, ArbitraryContentIsOnlyEverCutAtReportStarts) {
+  // Files assembled from reports, damaged pieces and look-alike lines: whatever is removed
+  // is whole reports, and the new report only ever gains a "count" line.
+  std::mt19937 random(12345);
+  const std::vector<std::string> pieces = {
+      Report(kCrcA) + "\r\n\r\n", Report(kCrcB, "EAccessViolation", "") + "\r\n\r\n",
+      Report(kCrcC) + "\r\n\r\n", "date/time", "\r\n", "\r\n\r\ndate/time  : x",
+      ": $0012abcd, $9e6495a3", std::string(3000, 'q'), "date/time:\r\n"};
+  for (int round = 0; round < 400; ++round) {
+    std::string content;
+    int count = 1 + static_cast<int>(random() % 40);
+    for (int i = 0; i < count; ++i) content += pieces[random() % pieces.size()];
+    std::string original = content;
+    std::string report = Report(kCrcA);
+    std::string before = report;
+    size_t at = 0, removed = 0;
+    if (RemoveDuplicate(content, report, std::string(kCrcA).substr(0, 20), &at, &removed)) {
+      EXPECT_TRUE(IsReportStart(original, at)) << round;
+      EXPECT_TRUE(at + removed == original.size() || IsReportStart(original, at + removed))
+          << round;
+      EXPECT_EQ(ReadHeaderValue(original.substr(at, removed), "callstack crc").substr(0, 20),
+                std::string(kCrcA).substr(0, 20));
+      EXPECT_EQ(original.substr(0, at) + original.substr(at + removed), content) << round;
+      EXPECT_EQ(report.size(), before.size() + std::string("\r\ncount            : 2").size());
+    } else {
+      EXPECT_EQ(content, original);
+      EXPECT_EQ(report, before);
+    }
+    std::string trimmed = content;
+    if (TrimReports(trimmed, 20000)) {
+      EXPECT_LT(trimmed.size(), 15000u);
+      EXPECT_EQ(content.compare(content.size() - trimmed.size(), trimmed.size(), trimmed), 0);
+      EXPECT_TRUE(IsReportStart(content, content.size() - trimmed.size())) << round;
+    } else {
+      EXPECT_EQ(trimmed, content);
+    }
+  }
 }
 
 }  // namespace

@@ -149,6 +149,28 @@ TEST_F(ReportFileTest, AutoSaveOnlyOnceAndNotWhenSent) {
   EXPECT_EQ(ReadFileText(folder_ + "auto.txt"), "date/time: x\r\n\r\n");
 }
 
+TEST_F(ReportFileTest, RelativeNamesLandBesideTheExecutable) {
+  char exe[MAX_PATH];
+  GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  std::string folder = exe;
+  folder.erase(folder.find_last_of('\\') + 1);
+  std::string relative = "qx_report_rel_" + std::to_string(GetCurrentProcessId()) + "\\x\\..\\r.txt";
+  exception_->SetBugRepFile(relative);
+  ASSERT_TRUE(SaveReportFile("", "r", nullptr, exception_.Get(), true));
+  std::string expected = folder + "qx_report_rel_" + std::to_string(GetCurrentProcessId());
+  EXPECT_EQ(ReadFileText(expected + "\\r.txt"), "r\r\n\r\n");
+  DeleteFolderTree(expected);
+}
+
+TEST_F(ReportFileTest, NoDialogWhileTheProcessIsBlocked) {
+  Hooks().processBlocked = [](DWORD) { return true; };
+  exception_->SetBugRepFile(folder_ + "dialog.txt");
+  EXPECT_FALSE(SaveReportFile("", "r", nullptr, exception_.Get(), false));
+  EXPECT_FALSE(exception_->SaveReport(nullptr));
+  Hooks().processBlocked = nullptr;
+  EXPECT_EQ(ReadFileText(folder_ + "dialog.txt"), "<missing>");
+}
+
 std::string gSelf;
 
 HANDLE StartSaver(const std::string& path, const std::string& tag, int count) {

@@ -167,6 +167,20 @@ TEST_F(ExceptionTest, HeaderHoldsThePlatformFieldsInOrder) {
   ReportShutdown();
 }
 
+TEST_F(ExceptionTest, ListSectionsInSettingOrder) {
+  ReportStartup();
+  ComPtr<IKVException> exception = Make(0, false);
+  std::string text = exception->GetReportText(true);
+  size_t modules = text.find("\r\n\r\nmodules:\r\n");
+  size_t processes = text.find("\r\n\r\nprocesses:\r\n");
+  size_t hardware = text.find("\r\n\r\nhardware:\r\n");
+  EXPECT_NE(modules, std::string::npos);
+  EXPECT_LT(modules, processes);
+  EXPECT_LT(processes, hardware == std::string::npos ? text.size() : hardware);
+  EXPECT_NE(text.find("report_win_test.exe", modules), std::string::npos);
+  ReportShutdown();
+}
+
 TEST_F(ExceptionTest, MessageEqualToClassHasNoMessageLine) {
   Hooks().describeObject = [](void*, std::string& cls, std::string& msg) {
     cls = "EAbortX.";
@@ -267,6 +281,82 @@ TEST_F(ExceptionTest, DestructionAbortsTheCompletion) {
   EXPECT_EQ(sections->Content("main thread ($10):"), ">> will be calculated soon");
   CloseHandle(state.release);
   gSlow = nullptr;
+}
+
+TEST_F(ExceptionTest, WithoutTheHandlerThreadTheCompletionRunsAtOnce) {
+  SlowProducerState state;
+  gSlow = &state;
+  SetEvent(state.release);
+  Hooks().makeSectionProducer = MakeSlowProducer;
+  SetReportHandlerThread(0);
+  ComPtr<IKVException> exception = Make();
+  auto ex = exception.As<IKVExceptionEx>(IID_IKVExceptionEx);
+  std::string text = exception->GetReportText(false);
+  EXPECT_EQ(ex->CompletionThreadId(), 0u);
+  EXPECT_EQ(text.find("will be calculated soon"), std::string::npos);
+  EXPECT_EQ(state.threadReports, 3);
+  // Asked for phase 3 once complete, the phase becomes 4.
+  ex->SetPhase(3);
+  EXPECT_EQ(exception->Phase(), 4);
+  CloseHandle(state.release);
+  gSlow = nullptr;
+}
+
+TEST_F(ExceptionTest, DontCompleteYetWaitsForTheFirstCompleteRequest) {
+  SlowProducerState state;
+  gSlow = &state;
+  SetEvent(state.release);
+  Hooks().makeSectionProducer = MakeSlowProducer;
+  static int completed = 0;
+  completed = 0;
+  Hooks().reportCompleted = [](IKVException*) { ++completed; };
+  ExceptionFacts facts;
+  facts.dontCompleteYet = true;
+  facts.context = &context_;
+  ComPtr<IKVException> exception = CreateTIKVException(settings_.Get(), facts);
+  auto ex = exception.As<IKVExceptionEx>(IID_IKVExceptionEx);
+  ex->SetPhase(3);
+  EXPECT_NE(exception->GetReportText(false).find(">> will be calculated soon"), std::string::npos);
+  EXPECT_EQ(state.threadReports, 0);
+  std::string text = exception->GetReportText(true);
+  EXPECT_EQ(state.threadReports, 3);
+  EXPECT_EQ(text.find("will be calculated soon"), std::string::npos);
+  EXPECT_EQ(exception->Phase(), 4);
+  EXPECT_EQ(completed, 1);
+  CloseHandle(state.release);
+  gSlow = nullptr;
+}
+
+TEST_F(ExceptionTest, ScreenshotTakenOnceOrSwitchedOff) {
+  static int taken = 0;
+  taken = 0;
+  Hooks().takeScreenshot = [](IKVException*, bool) -> IScreenshot* {
+    ++taken;
+    return nullptr;
+  };
+  ComPtr<IKVException> exception = Make();
+  EXPECT_EQ(exception->Screenshot(), nullptr);  // not wanted
+  EXPECT_EQ(taken, 0);
+  exception->SetWantScreenshot(true);
+  EXPECT_EQ(exception->Screenshot(), nullptr);  // taking it failed
+  EXPECT_FALSE(exception->WantScreenshot());
+  EXPECT_EQ(taken, 1);
+
+  ComPtr<IKVException> other = Make();
+  ComPtr<IKVFields> bitmap = ComPtr<IKVFields>::Adopt(CreateTIKVFields());  // any object will do
+  other->SetScreenshot(bitmap.Get());
+  IScreenshot* got = other->Screenshot();
+  EXPECT_EQ(got, static_cast<IUnknown*>(bitmap.Get()));
+  if (got != nullptr) got->Release();
+}
+
+TEST_F(ExceptionTest, SaveActionLeftToAHandler) {
+  Hooks().fireActionHandlers = [](int32_t action, IKVException*, HWND) {
+    return action == kActionSave;
+  };
+  ComPtr<IKVException> exception = Make(0, false);
+  EXPECT_FALSE(exception->SaveReport(nullptr));
+  EXPECT_FALSE(exception->PrintReport(nullptr));  // nobody carries it out yet
 }
 
 struct CallbackLog {
@@ -508,6 +598,34 @@ TEST(ListPlugins, ProcessListColumns) {
   }
   EXPECT_TRUE(sawOwn);
   EXPECT_GE(idWidth, strlen(ownId));
+}
+
+TEST(ListPlugins, ProcessRecordsWithoutNameAreIdle) {
+  // Two records as the system lays them out: the idle process without an image name, then a
+  // process whose name is all the list can learn (it cannot be opened).
+  struct Record {
+    ULONG next, threads;
+    LARGE_INTEGER reserved[6];
+    USHORT length, maximum;
+    const wchar_t* name;
+    LONG basePriority;
+    ULONG_PTR id, parent;
+    ULONG handles, session;
+  };
+  Record records[2] = {};
+  records[0].next = sizeof(Record);
+  records[1].length = 2 * 7;
+  records[1].name = L"x\\y.exe";
+  records[1].id = 0x7ffffff0;
+  records[1].session = 3;
+  auto entries = ParseProcessRecords(reinterpret_cast<const char*>(records), sizeof records);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].fileName, "Idle");
+  EXPECT_EQ(entries[0].processId, 0u);
+  EXPECT_EQ(entries[1].fileName, "y.exe");
+  EXPECT_EQ(entries[1].directory, "x");
+  EXPECT_EQ(entries[1].logon, 3u);
+  EXPECT_EQ(ProcessListLayout(entries), "00000000 Idle  0 0 0  \r\n7ffffff0 y.exe 3 0 0  x");
 }
 
 TEST(ListPlugins, HardwareListShape) {
