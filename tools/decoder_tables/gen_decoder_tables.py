@@ -186,7 +186,7 @@ X87 = {
           "ucomi|comi|",
     0xDC: "add|mul|com|comp|sub|subr|div|divr|add|mul|com2|comp3|subr|sub|divr|div",
     0xDD: "ld|isttp|st|stp|rstor||nsave|nstsw|free|xch4|st|stp|ucom|ucomp||",
-    0xDE: "iadd|imul|icom|icomp|isub|isubr|idiv|idivr|addp|mulp|comp5|-compp|subrp|subp|divrp|divp",
+    0xDE: "iadd|imul|icom|icomp|isub|isubr|idiv|idivr|addp|mulp|comp5|compp|subrp|subp|divrp|divp",
     0xDF: "ild|isttp|ist|istp|bld|ild|bstp|istp|freep|xch7|stp8|stp9|nstsw  ax|ucomip|comip|",
 }
 for op, name in X87.items():
@@ -227,14 +227,14 @@ two[0x0B] = (0, "ud2")
 two[0x0D] = (M_B | SZ, "prefetch|prefetchw")
 two[0x0E] = (0, "femms")
 two[0x0F] = (R_MMX | M_Q | SZ | I8, "")
-two[0x10] = (SSE, "movuPS//movS/movS")
-two[0x11] = (SSE | REV, "movuPS//movS/movS")
+two[0x10] = (SSE, "movups/movupd/movsd/movss")
+two[0x11] = (SSE | REV, "movups/movupd/movsd/movss")
 two[0x12] = (SSE, "movhlPS:movlPS/movlPS/movddup/movsldup")
-two[0x13] = (SSE | REV, "movlPS")
-two[0x14] = (SSE, "unpcklPS")
-two[0x15] = (SSE, "unpckhPS")
-two[0x16] = (SSE, "movlhPS:movhPS/movhPS//movshdup")
-two[0x17] = (SSE | REV, "movhPS")
+two[0x13] = (SSE | REV, "movlps/movlpd")
+two[0x14] = (SSE, "unpcklps/unpcklpd")
+two[0x15] = (SSE, "unpckhps/unpckhpd")
+two[0x16] = (SSE, "movlhps:movhps/movhpd//movshdup")
+two[0x17] = (SSE | REV, "movhps/movhpd")
 two[0x18] = (M_B | SZ, "prefetchnta|prefetcht0|prefetcht1|prefetcht2")
 for op in range(0x19, 0x20):
     two[op] = (M_D | M66 | SZ, "nop")
@@ -242,14 +242,14 @@ two[0x20] = (R_SEG | M_D | REV | E_RM, "mov")
 two[0x21] = (R_SEG | M_D | REV | E_RM, "mov")
 two[0x22] = (R_SEG | M_D, "mov")
 two[0x23] = (R_SEG | M_D, "mov")
-two[0x28] = (SSE, "movaPS")
-two[0x29] = (SSE | REV, "movaPS")
-two[0x2A] = (R_XMM | M_Q, "cvtpi2PS//cvtsi2S/cvtsi2S")
-two[0x2B] = (SSE | REV, "movntPS")
-two[0x2C] = (R_MMX | M_O, "cvttPS2pi//cvttS2si/cvttS2si")
-two[0x2D] = (R_MMX | M_O, "cvtPS2pi//cvtS2si/cvtS2si")
-two[0x2E] = (SSE, "ucomiS")
-two[0x2F] = (SSE, "comiS")
+two[0x28] = (SSE, "movaps/movapd")
+two[0x29] = (SSE | REV, "movaps/movapd")
+two[0x2A] = (R_XMM | M_Q, "cvtpi2ps/cvtpi2pd/cvtsi2sd/cvtsi2ss")
+two[0x2B] = (SSE | REV, "movntps/movntpd")
+two[0x2C] = (R_MMX | M_O, "cvttps2pi/cvttpd2pi/cvttsd2si/cvttss2si")
+two[0x2D] = (R_MMX | M_O, "cvtps2pi/cvtpd2pi/cvtsd2si/cvtss2si")
+two[0x2E] = (SSE, "ucomiss/ucomisd")
+two[0x2F] = (SSE, "comiss/comisd")
 two[0x30] = (0, "wrmsr")
 two[0x31] = (E_EAX, "rdtsc")
 two[0x32] = (E_EAX, "rdmsr")
@@ -258,8 +258,8 @@ two[0x34] = (0, "sysenter")
 two[0x35] = (0, "sysexit")
 for c in range(16):
     two[0x40 + c] = (GvEv | E_REG, "cmov%cc")
-two[0x50] = (R_D | M_O | E_REG, "movmskPS")
-for op, name in [(0x51, "sqrtPS"), (0x52, "rsqrtPS"), (0x53, "rcpPS"), (0x58, "addPS"),
+two[0x50] = (R_D | M_O | E_REG, "movmskps/movmskpd")
+for op, name in [(0x51, "sqrtPS"), (0x52, "rsqrtps//rsqrtps/rsqrtss"), (0x53, "rcpps//rcpps/rcpss"), (0x58, "addPS"),
                  (0x59, "mulPS"), (0x5C, "subPS"), (0x5D, "minPS"), (0x5E, "divPS"),
                  (0x5F, "maxPS")]:
     two[op] = (SSE, name)
@@ -324,8 +324,8 @@ two[0xC2] = (SSE | I8, "cmpPS")
 two[0xC3] = (R_D | M_D | REV, "movnti")
 two[0xC4] = (R_MMX | R66 | M_D | I8, "pinsrw")
 two[0xC5] = (R_D | M_Q | M66 | I8 | E_REG, "pextrw")
-two[0xC6] = (SSE | I8, "shufPS")
-two[0xC7] = (M_Q | SZ | E_EAX, "|cmpxchg8b")
+two[0xC6] = (SSE | I8, "shufps/shufpd")
+two[0xC7] = (M_Q | SZ | E_EAX, "cmpxchg8b")
 for r in range(8):
     two[0xC8 + r] = (R_OPD | E_OP, "bswap")
 two[0xD0] = (SSE, "addsubps/addsubpd/addsubps")
