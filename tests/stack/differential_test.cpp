@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "decoder.h"
+#include "function_analysis.h"
 #include "pe_image.h"
 
 namespace {
@@ -215,6 +216,51 @@ TEST(Differential, AgreesWithCapstoneOnWineDlls) {
     }
   }
   EXPECT_TRUE(tally.failures.empty()) << tally.failures.size() << " disagreements";
+}
+
+}  // namespace
+
+namespace {
+
+// Every exported function of the corpus goes through the analysis and the listing without
+// fault; most of them parse as valid functions.
+TEST(Differential, ParseFunctionOverEveryExport) {
+  uint64_t functions = 0, valid = 0, areas = 0, caseTables = 0, listed = 0;
+  for (const char* name : kCorpus) {
+    qxtest::PeImage image;
+    std::string error;
+    if (!image.Load(std::string(kWineDir) + name, error)) continue;
+    qxtest::ImageMemory memory;
+    memory.AddImage(&image);
+    for (const qxtest::PeExport& e : image.exports()) {
+      bool inCode = false;
+      for (const qxtest::PeSection& section : image.sections()) {
+        inCode |= section.isCode && e.address >= section.address &&
+                  e.address < section.address + section.size;
+      }
+      if (!inCode) continue;
+      ++functions;
+      qx::TFunctionInfo info = qx::ParseFunction(memory, e.address);
+      if (!info.isValid) {
+        std::cout << "  not valid: " << name << " " << e.name << " at " << std::hex
+                  << info.lastErrorAddr << std::dec << "\n";
+        continue;
+      }
+      ++valid;
+      areas += info.codeAreas.size();
+      for (const qx::TCodeArea& area : info.codeAreas) caseTables += area.isCaseTable;
+      if (functions % 16 == 0) {
+        std::string text = qx::DisassembleFunction(memory, e.address, e.address + 8, true, 5);
+        EXPECT_FALSE(text.empty()) << name << " " << e.name;
+        EXPECT_EQ(text.find(qx::kListingInternalError), std::string::npos) << e.name;
+        ++listed;
+      }
+    }
+  }
+  std::cout << functions << " exported functions, " << valid << " valid, " << areas
+            << " code areas, " << caseTables << " case tables, " << listed << " listed\n";
+  EXPECT_GT(functions, 10000u);
+  EXPECT_GT(valid * 100, functions * 95);
 }
 
 }  // namespace
