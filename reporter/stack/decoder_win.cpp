@@ -3,13 +3,18 @@
 namespace qx {
 namespace {
 
-constexpr DWORD kReadableProtections[] = {PAGE_READONLY, PAGE_READWRITE, PAGE_EXECUTE,
-                                          PAGE_EXECUTE_READ, PAGE_EXECUTE_READWRITE};
+// Write-copy pages are readable too: image sections with write access keep that protection
+// until their first write (under Wine, the import slots of the system DLLs).
+constexpr DWORD kReadableProtections[] = {PAGE_READONLY,     PAGE_READWRITE,
+                                          PAGE_EXECUTE,      PAGE_EXECUTE_READ,
+                                          PAGE_EXECUTE_READWRITE, PAGE_WRITECOPY,
+                                          PAGE_EXECUTE_WRITECOPY};
 
 bool IsReadableRegion(const MEMORY_BASIC_INFORMATION& info) {
   if (info.State != MEM_COMMIT) return false;
-  for (DWORD protection : kReadableProtections) {
-    if (info.Protect == protection) return true;
+  const DWORD protection = info.Protect & ~static_cast<DWORD>(PAGE_NOCACHE | PAGE_WRITECOMBINE);
+  for (DWORD readable : kReadableProtections) {
+    if (protection == readable) return true;
   }
   return false;
 }
@@ -104,6 +109,18 @@ class ProcessCodeMemory final : public CodeMemory {
 bool SafeRead(const void* source, void* destination, uint32_t count, const TDATryRead* map) {
   if (!source) return false;
   if (map && !IsReadable(*map, AddressOf(source))) return false;
+  // Wine serves the own process's read from the process's memory file, which ignores page
+  // protection: reserved and no-access pages would read as zeros. Ask the region query first.
+  uint64_t at = AddressOf(source);
+  const uint64_t end = at + count;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(PointerOf(static_cast<uint32_t>(at)), &info, sizeof info) != sizeof info ||
+        !IsReadableRegion(info)) {
+      return false;
+    }
+    at = static_cast<uint64_t>(AddressOf(info.BaseAddress)) + info.RegionSize;
+  }
   SIZE_T done = 0;
   return ReadProcessMemory(GetCurrentProcess(), source, destination, count, &done) &&
          done == count;

@@ -10,6 +10,7 @@ namespace qx {
 
 TRuntimeRoutines DefaultRuntimeRoutines;
 uint32_t HostCppExceptionRoutine = 0;
+TDisAsmHook DisAsmHook = nullptr;
 
 namespace {
 

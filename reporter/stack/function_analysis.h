@@ -89,6 +89,12 @@ std::string DisassembleFunction(CodeMemory& memory, uint32_t entry, uint32_t mar
                                 bool formatted, int lineLimit, TFunctionInfo* info = nullptr,
                                 const TRuntimeRoutines& routines = {});
 
+// The reporter's way to the listing: empty unless LinkDisAsm (Windows build) ran at start-up,
+// so that a reporter without the disassembler still links and runs.
+using TDisAsmHook = std::string (*)(uint32_t entry, uint32_t marked, bool formatted,
+                                    int lineLimit, TFunctionInfo* info);
+extern TDisAsmHook DisAsmHook;
+
 constexpr const char kListingInternalError[] =
     "Internal error in ParseFunction while composing the disassembling string...  :-(";
 
