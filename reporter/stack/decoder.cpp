@@ -476,7 +476,9 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
     }
   }
   info.next = in.Address();
-  if (IsValid(d, static_cast<uint8_t>(d.imm))) {
+  // The processor refuses instructions longer than 15 bytes, however they are built.
+  constexpr uint32_t kMaxLength = 15;
+  if (info.next - code <= kMaxLength && IsValid(d, static_cast<uint8_t>(d.imm))) {
     info.isValid = 1;
     const uint16_t op = info.opcode;
     if (RelativeImmediate(d.flags)) {

@@ -1,5 +1,6 @@
 // Names of code addresses: a module's exports (read from its mapped image through the
 // CodeMemory) and, failing that, the debug-information map's hook.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -76,53 +77,83 @@ std::string UnmangleExportName(const std::string& name) {
   return name;
 }
 
-std::string ExportNameAt(CodeMemory& memory, uint32_t moduleBase, uint32_t address,
-                         bool unmangle) {
+namespace {
+
+// The export table of the module looked at last, sorted by address. Listings and comments ask
+// for the names of many addresses of the same few modules; each thread keeps its own.
+struct TExportCache {
+  const CodeMemory* memory = nullptr;
+  uint32_t moduleBase = 0;
+  TExportDirectory directory{};
+  std::vector<std::pair<uint32_t, uint32_t>> byRva;  // (rva, function index)
+  std::vector<int32_t> nameOfIndex;                  // index into the name table, or -1
+};
+
+bool LoadExports(CodeMemory& memory, uint32_t moduleBase, TExportCache& cache) {
   uint16_t magic = 0;
   uint32_t peOffset = 0;
-  if (!ReadValue(memory, moduleBase, magic) || magic != 0x5A4D) return {};
-  if (!ReadValue(memory, moduleBase + 0x3C, peOffset) || peOffset > 0x10000000) return {};
+  if (!ReadValue(memory, moduleBase, magic) || magic != 0x5A4D) return false;
+  if (!ReadValue(memory, moduleBase + 0x3C, peOffset) || peOffset > 0x10000000) return false;
   const uint32_t pe = moduleBase + peOffset;
-  uint32_t signature = 0;
+  uint32_t signature = 0, exportRva = 0, rvaCount = 0;
   uint16_t optionalMagic = 0;
-  uint32_t exportRva = 0, exportSize = 0, rvaCount = 0;
-  if (!ReadValue(memory, pe, signature) || signature != 0x00004550) return {};
-  if (!ReadValue(memory, pe + 24, optionalMagic) || optionalMagic != 0x10B) return {};
-  if (!ReadValue(memory, pe + 24 + 92, rvaCount) || rvaCount < 1) return {};
-  if (!ReadValue(memory, pe + 24 + 96, exportRva) ||
-      !ReadValue(memory, pe + 24 + 100, exportSize) || exportRva == 0) {
-    return {};
-  }
+  if (!ReadValue(memory, pe, signature) || signature != 0x00004550) return false;
+  if (!ReadValue(memory, pe + 24, optionalMagic) || optionalMagic != 0x10B) return false;
+  if (!ReadValue(memory, pe + 24 + 92, rvaCount) || rvaCount < 1) return false;
+  if (!ReadValue(memory, pe + 24 + 96, exportRva) || exportRva == 0) return false;
   TExportDirectory directory;
-  if (!ReadValue(memory, moduleBase + exportRva, directory)) return {};
+  if (!ReadValue(memory, moduleBase + exportRva, directory)) return false;
+  if (cache.memory == &memory && cache.moduleBase == moduleBase &&
+      std::memcmp(&cache.directory, &directory, sizeof directory) == 0) {
+    return true;
+  }
   const uint32_t functionCount = directory.numberOfFunctions;
   const uint32_t nameCount = directory.numberOfNames;
-  if (functionCount == 0 || functionCount > 0x10000 || nameCount > 0x10000) return {};
+  if (functionCount == 0 || functionCount > 0x10000 || nameCount > 0x10000) return false;
   std::vector<uint32_t> functions(functionCount);
   if (!memory.Read(moduleBase + directory.addressOfFunctions, functions.data(),
                    functionCount * 4)) {
-    return {};
+    return false;
   }
-  const uint32_t rva = address - moduleBase;
-  uint32_t index = 0;
-  while (index < functionCount && functions[index] != rva) ++index;
-  if (index == functionCount) return {};
-  if (nameCount > 0) {
-    std::vector<uint16_t> ordinals(nameCount);
-    if (memory.Read(moduleBase + directory.addressOfNameOrdinals, ordinals.data(),
-                    nameCount * 2)) {
-      for (uint32_t i = 0; i < nameCount; ++i) {
-        if (ordinals[i] != index) continue;
-        uint32_t nameRva = 0;
-        std::string name;
-        if (ReadValue(memory, moduleBase + directory.addressOfNames + i * 4, nameRva) &&
-            ReadName(memory, moduleBase + nameRva, name) && !name.empty()) {
-          return unmangle ? UnmangleExportName(name) : name;
-        }
-      }
+  cache.memory = nullptr;
+  cache.byRva.clear();
+  for (uint32_t i = 0; i < functionCount; ++i) cache.byRva.emplace_back(functions[i], i);
+  std::sort(cache.byRva.begin(), cache.byRva.end());
+  cache.nameOfIndex.assign(functionCount, -1);
+  std::vector<uint16_t> ordinals(nameCount);
+  if (nameCount > 0 && memory.Read(moduleBase + directory.addressOfNameOrdinals, ordinals.data(),
+                                   nameCount * 2)) {
+    for (uint32_t i = nameCount; i-- > 0;) {
+      if (ordinals[i] < functionCount) cache.nameOfIndex[ordinals[i]] = static_cast<int32_t>(i);
     }
   }
-  return "#" + std::to_string(directory.ordinalBase + index);
+  cache.memory = &memory;
+  cache.moduleBase = moduleBase;
+  cache.directory = directory;
+  return true;
+}
+
+}  // namespace
+
+std::string ExportNameAt(CodeMemory& memory, uint32_t moduleBase, uint32_t address,
+                         bool unmangle) {
+  thread_local TExportCache cache;
+  if (!LoadExports(memory, moduleBase, cache)) return {};
+  const uint32_t rva = address - moduleBase;
+  auto found = std::lower_bound(cache.byRva.begin(), cache.byRva.end(),
+                                std::make_pair(rva, 0u));
+  if (found == cache.byRva.end() || found->first != rva) return {};
+  const uint32_t index = found->second;
+  const int32_t nameIndex = cache.nameOfIndex[index];
+  if (nameIndex >= 0) {
+    uint32_t nameRva = 0;
+    std::string name;
+    if (ReadValue(memory, moduleBase + cache.directory.addressOfNames + nameIndex * 4, nameRva) &&
+        ReadName(memory, moduleBase + nameRva, name) && !name.empty()) {
+      return unmangle ? UnmangleExportName(name) : name;
+    }
+  }
+  return "#" + std::to_string(cache.directory.ordinalBase + index);
 }
 
 std::string FunctionNameAt(CodeMemory& memory, uint32_t address, TModuleInfo* moduleOut) {
