@@ -31,6 +31,8 @@ packages=(
   # native build of the portable code and real peers
   g++ python3 python3-capstone libcapstone-dev
   imagemagick
+  # the decoder's fuzz target (libFuzzer)
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

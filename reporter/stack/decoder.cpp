@@ -68,6 +68,14 @@ class ByteReader {
 
   // Reads a little-endian field of 1, 2 or 4 bytes, sign-extended.
   bool Signed(unsigned size, int32_t& value) {
+    if (pos_ + size <= have_ && pos_ + 4 <= sizeof window_) {
+      uint32_t raw;
+      std::memcpy(&raw, window_ + pos_, 4);
+      pos_ += size;
+      const unsigned shift = 32 - 8 * size;
+      value = static_cast<int32_t>(raw << shift) >> shift;
+      return true;
+    }
     uint8_t bytes[4];
     for (unsigned i = 0; i < size; ++i) {
       if (!Byte(bytes[i])) return false;
@@ -109,6 +117,18 @@ class ByteReader {
   unsigned have_ = 0;
   uint8_t window_[64];
 };
+
+// The prefix bytes: segment overrides, operand and address size, lock and the repeats.
+constexpr auto kIsPrefix = [] {
+  struct Table {
+    bool value[256] = {};
+    constexpr bool operator[](uint8_t i) const { return value[i]; }
+  } table;
+  for (int b : {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65, 0x66, 0x67, 0xF0, 0xF2, 0xF3}) {
+    table.value[b] = true;
+  }
+  return table;
+}();
 
 const TGroupEntry* GroupOf(uint8_t opcode) {
   for (const TGroupEntry& entry : kGroupTable) {
@@ -430,6 +450,7 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
     }
     if (repeatPending && byte != 0x0F && regState) regState->regs[1] = 0;
     repeatPending = false;
+    if (!kIsPrefix[byte]) break;
     switch (byte) {
       case 0x66: d.has66 = true; d.operandSize = 2; continue;
       case 0x67: d.addr16 = true; continue;

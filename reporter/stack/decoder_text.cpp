@@ -14,63 +14,86 @@ const char* const kByteRegs[8] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"
 const char* const kWordRegs[8] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
 const char* const kDwordRegs[8] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
 const char* const kSegRegs[8] = {"es", "cs", "ss", "ds", "fs", "gs", "?", "?"};
+const char* const kMmxRegs[8] = {"mm0", "mm1", "mm2", "mm3", "mm4", "mm5", "mm6", "mm7"};
+const char* const kXmmRegs[8] = {"xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7"};
+const char* const kFpuRegs[8] = {"st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)"};
+const char* const kControlRegs[8] = {"cr0", "cr1", "cr2", "cr3", "cr4", "cr5", "cr6", "cr7"};
+const char* const kDebugRegs[8] = {"dr0", "dr1", "dr2", "dr3", "dr4", "dr5", "dr6", "dr7"};
+const char kHexDigits[] = "0123456789abcdef";
 constexpr size_t kOperandColumn = 19;
 constexpr size_t kCommentColumn = 40;
 constexpr uint32_t kStringScan = 100;
 
-void AppendHexDigits(std::string& out, uint32_t value) {
+// A short text built without allocation; what does not fit is dropped.
+struct Piece {
+  char chars[80];
+  uint8_t size = 0;
+  void Add(char c) {
+    if (size < sizeof chars) chars[size++] = c;
+  }
+  void Add(std::string_view text) {
+    for (char c : text) Add(c);
+  }
+  void Add(const char* text) {
+    while (*text) Add(*text++);
+  }
+  std::string_view View() const { return std::string_view(chars, size); }
+  bool Empty() const { return size == 0; }
+};
+
+void AppendHexDigits(Piece& out, uint32_t value) {
   char digits[8];
   int n = 0;
   do {
-    digits[n++] = "0123456789abcdef"[value & 15];
+    digits[n++] = kHexDigits[value & 15];
     value >>= 4;
   } while (value);
-  while (n) out += digits[--n];
+  while (n) out.Add(digits[--n]);
 }
 
 // "$" and the digits without padding.
-void AppendHex(std::string& out, uint32_t value) {
-  out += '$';
+void AppendHex(Piece& out, uint32_t value) {
+  out.Add('$');
   AppendHexDigits(out, value);
 }
 
 // Above 9 as hex, else the decimal digit.
-void AppendNumber(std::string& out, uint32_t value) {
+void AppendNumber(Piece& out, uint32_t value) {
   if (value > 9) {
     AppendHex(out, value);
   } else {
-    out += static_cast<char>('0' + value);
+    out.Add(static_cast<char>('0' + value));
   }
 }
 
 void AppendAddress(std::string& out, uint32_t value) {
-  for (int shift = 28; shift >= 0; shift -= 4) out += "0123456789abcdef"[(value >> shift) & 15];
+  char digits[8];
+  for (int i = 7; i >= 0; --i, value >>= 4) digits[i] = kHexDigits[value & 15];
+  out.append(digits, 8);
 }
 
 void PadTo(std::string& line, size_t column) {
   if (line.size() < column) line.append(column - line.size(), ' ');
 }
 
+// Part number wanted of text split at separator; count receives the number of parts.
 std::string_view Split(std::string_view text, char separator, unsigned wanted,
                        unsigned* count = nullptr) {
   unsigned index = 0;
   size_t begin = 0;
   std::string_view result;
-  bool found = false;
   for (;;) {
     size_t end = text.find(separator, begin);
-    std::string_view part =
-        text.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin);
     if (index == wanted) {
-      result = part;
-      found = true;
+      result = text.substr(begin, end == std::string_view::npos ? end : end - begin);
+      if (!count) return result;
     }
     ++index;
     if (end == std::string_view::npos) break;
     begin = end + 1;
   }
   if (count) *count = index;
-  return found ? result : std::string_view();
+  return result;
 }
 
 std::string_view MnemonicEntry(unsigned number) {
@@ -91,27 +114,28 @@ std::string_view ThreeDNowName(uint8_t suffix) {
 }
 
 // Builds the mnemonic; usedPrefix tells whether a "/" choice consumed a repeat prefix.
-std::string Mnemonic(const TDecoded& d, bool& usedPrefix) {
+void Mnemonic(const TDecoded& d, Piece& out, bool& usedPrefix) {
   const uint16_t op = d.info.opcode;
   usedPrefix = false;
-  if (op == 0x0F0F) return std::string(ThreeDNowName(static_cast<uint8_t>(d.imm)));
+  if (op == 0x0F0F) {
+    out.Add(ThreeDNowName(static_cast<uint8_t>(d.imm)));
+    return;
+  }
   unsigned number = op >= 0x0F00 ? kTwoByteMnemonic[op & 0xFF] : kOneByteMnemonic[op];
-  std::string_view entry = MnemonicEntry(number);
-  std::string_view chosen = entry;
-  unsigned choices = 0;
-  Split(entry, '/', 0, &choices);
-  if (choices > 1) {
-    unsigned pick = d.has66 ? 1 : d.repne ? 2 : d.rep ? 3 : 0;
-    chosen = Split(entry, '/', pick);
-    if (chosen.empty()) {
-      chosen = Split(entry, '/', 0);
-    } else if (pick >= 2) {
-      usedPrefix = true;
+  std::string_view chosen = MnemonicEntry(number);
+  if (chosen.find('/') != std::string_view::npos) {
+    const unsigned pick = d.has66 ? 1 : d.repne ? 2 : d.rep ? 3 : 0;
+    std::string_view choice = Split(chosen, '/', pick);
+    if (choice.empty()) {
+      chosen = Split(chosen, '/', 0);
+    } else {
+      chosen = choice;
+      usedPrefix = pick >= 2;
     }
   }
-  unsigned alternatives = 0;
-  Split(chosen, '|', 0, &alternatives);
-  if (alternatives > 1) {
+  if (chosen.find('|') != std::string_view::npos) {
+    unsigned alternatives = 0;
+    Split(chosen, '|', 0, &alternatives);
     if (alternatives <= 8 || d.isMemory) {
       chosen = Split(chosen, '|', d.reg);
     } else {
@@ -120,91 +144,85 @@ std::string Mnemonic(const TDecoded& d, bool& usedPrefix) {
     }
   }
   if (chosen.find(':') != std::string_view::npos) chosen = Split(chosen, ':', d.isMemory ? 1 : 0);
-  std::string out;
-  if (op >= 0xD8 && op <= 0xDF) out += 'f';
+  if (op >= 0xD8 && op <= 0xDF) out.Add('f');
   for (size_t i = 0; i < chosen.size(); ++i) {
     char c = chosen[i];
     if (c == 'S') {
-      out += d.has66 || d.repne ? 'd' : 's';
+      out.Add(d.has66 || d.repne ? 'd' : 's');
     } else if (c == 'P') {
-      out += d.repne || d.rep ? 's' : 'p';
+      out.Add(d.repne || d.rep ? 's' : 'p');
     } else if (c == '%' && chosen.substr(i, 3) == "%cc") {
-      out += Split(kConditionList, '|', op & 15);
+      out.Add(Split(kConditionList, '|', op & 15));
       i += 2;
     } else if (c == '%' && chosen.substr(i, 4) == "%seg") {
-      out += kSegRegs[(op >> 3) & 7];
+      out.Add(kSegRegs[(op >> 3) & 7]);
       i += 3;
     } else {
-      out += c;
+      out.Add(c);
     }
   }
-  return out;
 }
 
 enum class Kind { kNone, kByte, kWord, kDword, kMmx, kXmm, kFpu, kSegment, kControl };
 
-std::string RegisterName(Kind kind, unsigned number, uint16_t opcode) {
+const char* RegisterName(Kind kind, unsigned number, uint16_t opcode) {
+  number &= 7;
   switch (kind) {
-    case Kind::kByte: return kByteRegs[number & 7];
-    case Kind::kWord: return kWordRegs[number & 7];
-    case Kind::kDword: return kDwordRegs[number & 7];
-    case Kind::kMmx: return "mm" + std::to_string(number & 7);
-    case Kind::kXmm: return "xmm" + std::to_string(number & 7);
-    case Kind::kFpu: return number == 0 ? "st" : "st(" + std::to_string(number & 7) + ")";
-    case Kind::kSegment: return kSegRegs[number & 7];
-    case Kind::kControl: return ((opcode & 1) ? "dr" : "cr") + std::to_string(number & 7);
+    case Kind::kByte: return kByteRegs[number];
+    case Kind::kWord: return kWordRegs[number];
+    case Kind::kDword: return kDwordRegs[number];
+    case Kind::kMmx: return kMmxRegs[number];
+    case Kind::kXmm: return kXmmRegs[number];
+    case Kind::kFpu: return kFpuRegs[number];
+    case Kind::kSegment: return kSegRegs[number];
+    case Kind::kControl: return (opcode & 1) ? kDebugRegs[number] : kControlRegs[number];
     case Kind::kNone: break;
   }
-  return {};
+  return "";
 }
 
-void AppendSigned(std::string& out, int32_t value, bool plusSign) {
+void AppendSigned(Piece& out, int32_t value, bool plusSign) {
   uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
   if (value < 0) {
-    out += '-';
+    out.Add('-');
   } else if (plusSign) {
-    out += '+';
+    out.Add('+');
   }
   AppendNumber(out, magnitude);
 }
 
-std::string MemoryText(const TDecoded& d, unsigned size, bool withSize) {
+void MemoryText(const TDecoded& d, unsigned size, bool withSize, Piece& out) {
   static const char* const kSizeWords[17] = {nullptr, "byte",  "word", nullptr, "dword",
                                              nullptr, nullptr, nullptr, "qword", nullptr,
                                              "tbyte", nullptr, nullptr, nullptr, nullptr,
                                              nullptr, "oword"};
-  std::string out;
   if (withSize && size <= 16 && kSizeWords[size]) {
-    out += kSizeWords[size];
-    out += " ptr ";
+    out.Add(kSizeWords[size]);
+    out.Add(" ptr ");
   }
   if (d.segment) {
-    out += kSegRegs[d.segment - 1];
-    out += ':';
+    out.Add(kSegRegs[d.segment - 1]);
+    out.Add(':');
   }
   const char* const* names = d.addr16 ? kWordRegs : kDwordRegs;
-  std::string inner;
-  if (d.base != kNoRegister) inner += names[d.base];
+  out.Add('[');
+  if (d.base != kNoRegister) out.Add(names[d.base]);
   if (d.index != kNoRegister) {
-    inner += '+';
-    inner += names[d.index];
+    if (d.base != kNoRegister) out.Add('+');  // no "+" right after "["
+    out.Add(names[d.index]);
     if (d.scale > 1) {
-      inner += '*';
-      inner += static_cast<char>('0' + d.scale);
+      out.Add('*');
+      out.Add(static_cast<char>('0' + d.scale));
     }
   }
   if (d.base == kNoRegister && d.index == kNoRegister) {
     uint32_t value = static_cast<uint32_t>(d.disp);
     if (d.dispSize == 2) value &= 0xFFFF;
-    AppendNumber(inner, value);
+    AppendNumber(out, value);
   } else if (d.disp != 0) {
-    AppendSigned(inner, d.disp, true);
+    AppendSigned(out, d.disp, true);
   }
-  if (!inner.empty() && inner[0] == '+') inner.erase(0, 1);
-  out += '[';
-  out += inner;
-  out += ']';
-  return out;
+  out.Add(']');
 }
 
 unsigned RmSize(unsigned rmKind) {
@@ -213,14 +231,13 @@ unsigned RmSize(unsigned rmKind) {
 }
 
 struct TOperands {
-  std::string items[4];
+  Piece items[4];
   unsigned count = 0;
-  void Add(std::string text) {
-    if (count < 4) items[count++] = std::move(text);
-  }
+  Piece& Next() { return items[count < 3 ? count++ : 3]; }
+  void Add(const char* text) { Next().Add(text); }
 };
 
-void RegisterOperands(const TDecoded& d, TOperands& ops, bool& xmmReg, bool& dwordReg) {
+void RegisterOperands(const TDecoded& d, TOperands& ops, bool xmmReg, bool dwordReg) {
   const uint16_t op = d.info.opcode;
   const unsigned kind = RegKind(d.flags);
   const bool word = d.has66 && RegFollows66(d.flags);
@@ -282,45 +299,44 @@ void RmOperand(const TDecoded& d, TOperands& ops, bool xmmRm, bool dwordRm) {
   unsigned size = RmSize(kind);
   if (follows66) size = kind == 5 ? 16 : 2;
   if (dwordRm) size = 4;
-  ops.Add(MemoryText(d, size, ExplicitSize(d.flags)));
+  MemoryText(d, size, ExplicitSize(d.flags), ops.Next());
 }
 
 void ImmediateOperand(const TDecoded& d, TOperands& ops) {
   const uint16_t op = d.info.opcode;
   if (d.immSize == 0 || op == 0x0F0F) return;
-  std::string text;
+  if ((op == 0xD4 || op == 0xD5) && d.imm == 0x0A) return;
+  Piece& text = ops.Next();
   if (RelativeImmediate(d.flags)) {
     AppendSigned(text, d.imm, true);
-    text += " (";
+    text.Add(" (");
     AppendHex(text, d.info.next + static_cast<uint32_t>(d.imm));
-    text += ')';
+    text.Add(')');
   } else if (op == 0x69 || op == 0x6B || (op >= 0x80 && op <= 0x83)) {
     AppendSigned(text, d.imm, false);
-  } else if ((op == 0xD4 || op == 0xD5) && d.imm == 0x0A) {
-    return;
   } else if (op == 0xC8) {
     AppendHex(text, static_cast<uint32_t>(d.imm) & 0xFFFF);
     if (d.immHigh != 0) {
-      text += ", ";
+      text.Add(", ");
       AppendHex(text, d.immHigh);
     }
   } else if (op == 0x9A || op == 0xEA) {
     if (d.immHigh != 0) {
       AppendHex(text, d.immHigh);
-      text += ':';
+      text.Add(':');
       AppendHex(text, static_cast<uint32_t>(d.imm));
     } else {
       AppendNumber(text, static_cast<uint32_t>(d.imm));
     }
   } else if (op >= 0xA0 && op <= 0xA3) {
     if (d.segment) {
-      text += kSegRegs[d.segment - 1];
-      text += ':';
+      text.Add(kSegRegs[d.segment - 1]);
+      text.Add(':');
     }
-    text += '[';
+    text.Add('[');
     AppendNumber(text, d.immSize == 2 ? static_cast<uint32_t>(d.imm) & 0xFFFF
                                       : static_cast<uint32_t>(d.imm));
-    text += ']';
+    text.Add(']');
   } else {
     uint32_t value = static_cast<uint32_t>(d.imm);
     if (op == 0x6A) {
@@ -332,7 +348,6 @@ void ImmediateOperand(const TDecoded& d, TOperands& ops) {
     }
     AppendNumber(text, value);
   }
-  ops.Add(std::move(text));
 }
 
 std::string FunctionComment(CodeMemory& memory, uint32_t address, int depth);
@@ -457,21 +472,23 @@ TInstrInfo DecodeInstructionText(CodeMemory& memory, uint32_t code, std::string&
     return info;
   }
   const uint16_t op = info.opcode;
+  text.reserve(64);
   AppendAddress(text, info.start);
   text += "   ";
   if (d.lock) text += "lock ";
   bool usedPrefix = false;
-  std::string mnemonic = Mnemonic(d, usedPrefix);
+  Piece mnemonic;
+  Mnemonic(d, mnemonic, usedPrefix);
   if (op < 0xFF && !usedPrefix) {
     if (d.repne) text += "repne ";
     if (d.rep) text += "rep ";
   }
-  text += mnemonic;
+  text.append(mnemonic.chars, mnemonic.size);
 
   const bool scalar = d.repne || d.rep;
   const bool bothXmm = scalar && (op == 0x0F6F || op == 0x0F70 || op == 0x0F7E || op == 0x0F7F);
-  bool xmmReg = bothXmm || (op == 0x0FD6 && d.rep);
-  bool dwordReg = scalar && (op == 0x0F2C || op == 0x0F2D);
+  const bool xmmReg = bothXmm || (op == 0x0FD6 && d.rep);
+  const bool dwordReg = scalar && (op == 0x0F2C || op == 0x0F2D);
   const bool xmmRm = bothXmm || (op == 0x0FD6 && d.repne);
   const bool dwordRm = scalar && op == 0x0F2A;
   TOperands ops;
@@ -483,13 +500,13 @@ TInstrInfo DecodeInstructionText(CodeMemory& memory, uint32_t code, std::string&
   ImmediateOperand(d, ops);
   if (op == 0xD0 || op == 0xD1) ops.Add("1");
   if (op == 0xD2 || op == 0xD3 || op == 0x0FA5 || op == 0x0FAD) ops.Add("cl");
-  if (reversed && ops.count >= 2) std::swap(ops.items[0], ops.items[1]);
   if (ops.count) {
     PadTo(text, kOperandColumn);
     if (text.back() != ' ') text += ' ';
     for (unsigned i = 0; i < ops.count; ++i) {
       if (i) text += ", ";
-      text += ops.items[i];
+      unsigned which = reversed && i < 2 && ops.count >= 2 ? 1 - i : i;
+      text.append(ops.items[which].chars, ops.items[which].size);
     }
   }
 

@@ -32,8 +32,13 @@ struct Result {
 
 using Clock = std::chrono::steady_clock;
 
+// The machine is shared: every sweep runs in several short rounds, interleaved with the
+// others, and the best round counts.
+constexpr int kRounds = 7;
+constexpr double kRoundSeconds = 0.3;
+
 template <class Sweep>
-Result Measure(const std::vector<Section>& sections, Sweep sweep) {
+void Measure(Result& best, const std::vector<Section>& sections, Sweep sweep) {
   Result result;
   auto start = Clock::now();
   do {
@@ -42,8 +47,10 @@ Result Measure(const std::vector<Section>& sections, Sweep sweep) {
       result.bytes += s.end - s.begin;
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  } while (result.seconds < 1.0);
-  return result;
+  } while (result.seconds < kRoundSeconds);
+  if (best.seconds == 0 || result.bytes / result.seconds > best.bytes / best.seconds) {
+    best = result;
+  }
 }
 
 void Print(const char* name, const Result& r) {
@@ -85,7 +92,7 @@ int main(int argc, char** argv) {
               sections.size(), total / 1e6);
 
   Result ours, oursText, oursNamed, theirs, theirsDetail;
-  if (wanted("decode")) ours = Measure(sections, [&](const Section& s) {
+  auto decodeOnly = [&](const Section& s) {
     qxtest::ImageMemory& memory = memoryOf(s);
     uint64_t count = 0;
     for (uint32_t at = s.begin; at < s.end; ++count) {
@@ -93,7 +100,7 @@ int main(int argc, char** argv) {
       at = info.next > at ? info.next : at + 1;
     }
     return count;
-  });
+  };
   // The text without module lookups: no names for comments, like capstone.
   std::vector<qxtest::ImageMemory> anonymous(sections.size());
   for (size_t i = 0; i < sections.size(); ++i) {
@@ -102,7 +109,7 @@ int main(int argc, char** argv) {
                           std::vector<uint8_t>(s.image->bytes() + (s.begin - s.image->base()),
                                                s.image->bytes() + (s.end - s.image->base())));
   }
-  if (wanted("text")) oursText = Measure(sections, [&](const Section& s) {
+  auto withText = [&](const Section& s) {
     qxtest::ImageMemory& memory = anonymous[&s - sections.data()];
     uint64_t count = 0;
     std::string text;
@@ -111,8 +118,8 @@ int main(int argc, char** argv) {
       at = info.next > at ? info.next : at + 1;
     }
     return count;
-  });
-  if (wanted("names")) oursNamed = Measure(sections, [&](const Section& s) {
+  };
+  auto withNames = [&](const Section& s) {
     qxtest::ImageMemory& memory = memoryOf(s);
     uint64_t count = 0;
     std::string text;
@@ -121,7 +128,7 @@ int main(int argc, char** argv) {
       at = info.next > at ? info.next : at + 1;
     }
     return count;
-  });
+  };
 
   csh handle;
   cs_open(CS_ARCH_X86, CS_MODE_32, &handle);
@@ -142,15 +149,22 @@ int main(int argc, char** argv) {
     }
     return count;
   };
-  // An instruction buffer holds room for the details only when they are on at allocation.
-  cs_option(handle, CS_OPT_DETAIL, CS_OPT_OFF);
-  insn = cs_malloc(handle);
-  if (wanted("capstone")) theirs = Measure(sections, capstoneSweep);
-  cs_free(insn, 1);
-  cs_option(handle, CS_OPT_DETAIL, CS_OPT_ON);
-  insn = cs_malloc(handle);
-  if (wanted("capstone")) theirsDetail = Measure(sections, capstoneSweep);
-  cs_free(insn, 1);
+  for (int round = 0; round < kRounds; ++round) {
+    if (wanted("decode")) Measure(ours, sections, decodeOnly);
+    if (wanted("text")) Measure(oursText, sections, withText);
+    if (wanted("names")) Measure(oursNamed, sections, withNames);
+    // An instruction buffer holds room for the details only when they are on at allocation.
+    if (wanted("capstone")) {
+      cs_option(handle, CS_OPT_DETAIL, CS_OPT_OFF);
+      insn = cs_malloc(handle);
+      Measure(theirs, sections, capstoneSweep);
+      cs_free(insn, 1);
+      cs_option(handle, CS_OPT_DETAIL, CS_OPT_ON);
+      insn = cs_malloc(handle);
+      Measure(theirsDetail, sections, capstoneSweep);
+      cs_free(insn, 1);
+    }
+  }
   cs_close(&handle);
 
   Print("ours: decode only", ours);
