@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cctype>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -102,7 +104,7 @@ const std::map<std::string, std::string> kSpelling = {
     {"jz", "je"}, {"jnz", "jne"}, {"jnb", "jae"}, {"cmovz", "cmove"}, {"cmovnz", "cmovne"},
     {"cmovnb", "cmovae"}, {"setz", "sete"}, {"setnz", "setne"}, {"setnb", "setae"},
     {"jp", "jp"}, {"jnp", "jnp"},
-    {"fcmovnb", "fcmovnb"},
+    {"fcmovnb", "fcmovnb"}, {"pushfw", "pushf"}, {"popfw", "popf"},
 };
 
 // Why a disagreement is deliberate; empty when it is not.
@@ -261,6 +263,184 @@ TEST(Differential, ParseFunctionOverEveryExport) {
             << " code areas, " << caseTables << " case tables, " << listed << " listed\n";
   EXPECT_GT(functions, 10000u);
   EXPECT_GT(valid * 100, functions * 95);
+}
+
+}  // namespace
+
+namespace {
+
+// Random bytes (with prefixes and two-byte escapes mixed in) where both decoders accept an
+// instruction: length and mnemonic must agree, except for the reviewed differences below.
+// Validity itself is not compared here: our validity rules are deliberately coarser than a
+// processor's (a lock prefix, C6h/C7h with reg 1-7, 8Fh with reg 1-7, F6h/F7h with reg 1,
+// register forms of memory-only SSE moves) and the three-byte, VEX and system opcodes lie
+// outside the covered instruction sets.
+std::string DeliberateOnRandom(const std::string& ours, const std::string& theirs,
+                               uint16_t opcode) {
+  auto spelled = kSpelling.find(ours);
+  if (spelled != kSpelling.end() && spelled->second == theirs) return "spelling";
+  if (opcode == 0xCC && theirs == "int3") return "int 3 spelling";
+  // Far calls and jumps: capstone prefixes them with "l".
+  if (theirs == "l" + ours) return "far branch spelling";
+  // The undocumented x87 aliases keep their own names (fxch4, fcom2, fstp1, ...).
+  if (ours.size() > 1 && ours[0] == 'f' && std::isdigit(static_cast<unsigned char>(ours.back())) &&
+      theirs.compare(0, ours.size() - 1, ours, 0, ours.size() - 1) == 0) {
+    return "undocumented x87 alias";
+  }
+  if ((ours == "fneni" && theirs == "feni8087_nop") || (ours == "fndisi" && theirs == "fdisi8087_nop")) {
+    return "8087 no-operation spelling";
+  }
+  // Transactional-memory hints (F2h/F3h before a locked xchg) are prefixes we do not name.
+  if (theirs == "xacquire" || theirs == "xrelease") return "TSX hint";
+  // Later extensions reuse encodings our tables give their older meaning: TSX on C6h/C7h,
+  // VMX and XSAVES on 0F C7h, BMI's tzcnt/lzcnt on F3h 0F BCh/BDh, SSE4a's movntsd, and
+  // clflushopt on 66h 0F AEh /7.
+  static const std::set<std::string> kLater = {"xabort", "xbegin", "vmptrld", "vmptrst",
+                                               "vmclear", "vmxon", "xsaves", "xsavec",
+                                               "xrstors", "tzcnt", "lzcnt", "movntsd",
+                                               "movntss", "clflushopt", "rdrand", "rdseed"};
+  if (kLater.count(theirs)) return "later extension on an older encoding";
+  // The comparison predicates of cmpps/cmpss/... are printed as pseudo-mnemonics by capstone.
+  if (ours.compare(0, 3, "cmp") == 0 && theirs.compare(0, 3, "cmp") == 0 && ours.size() == 5 &&
+      theirs.size() > 5 && theirs.compare(theirs.size() - 2, 2, ours, 3, 2) == 0) {
+    return "comparison predicate pseudo-mnemonic";
+  }
+  return {};
+}
+
+TEST(Differential, RandomBytesWhereBothDecode) {
+  std::mt19937 random(20261208);
+  std::vector<uint8_t> bytes(1 << 19);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+  static const uint8_t kPrefixes[] = {0x66, 0xF2, 0xF3, 0x0F, 0x0F, 0x0F, 0x64, 0xF0, 0x67};
+  for (size_t i = 0; i + 1 < bytes.size(); i += 8) {
+    if (random() % 2) bytes[i] = kPrefixes[random() % std::size(kPrefixes)];
+  }
+  constexpr uint32_t kBase = 0x10000000;
+  qxtest::ImageMemory memory;
+  memory.AddBlock(kBase, bytes);
+  Capstone capstone;
+  uint64_t both = 0, deliberate = 0;
+  std::map<std::string, uint64_t> reasons;
+  std::map<std::string, std::string> failures;
+  for (uint32_t offset = 0; offset + 16 < bytes.size(); ++offset) {
+    std::string text;
+    qx::TInstrInfo info = qx::DecodeInstructionText(memory, kBase + offset, text);
+    if (!info.isValid) continue;
+    Theirs theirs = capstone.Decode(bytes.data() + offset, 16, kBase + offset);
+    if (!theirs.valid) continue;
+    ++both;
+    std::string ours = Mnemonic(text);
+    const uint32_t length = info.next - info.start;
+    if (length == theirs.length && ours == theirs.mnemonic) continue;
+    std::string reason = length == theirs.length ? DeliberateOnRandom(ours, theirs.mnemonic,
+                                                                      info.opcode)
+                                                 : std::string();
+    // capstone drops a 66h, F2h or F3h prefix that another prefix follows ("66 f3 ab" is
+    // rep stosw, not rep stosd; "f3 65 90" is pause).
+    static const std::set<uint8_t> kAnyPrefix = {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65,
+                                                 0x66, 0x67, 0xF0, 0xF2, 0xF3};
+    if (reason.empty() && length == theirs.length &&
+        (bytes[offset] == 0x66 || bytes[offset] == 0xF2 || bytes[offset] == 0xF3) &&
+        kAnyPrefix.count(bytes[offset + 1])) {
+      reason = "capstone drops a prefix that another prefix follows";
+    }
+    // The mnemonic choices look at 66h, F2h and F3h only: jecxz keeps its name under 67h.
+    if (reason.empty() && ours == "jecxz" && theirs.mnemonic == "jcxz") {
+      reason = "jcxz under 67h";
+    }
+    if (!reason.empty()) {
+      ++deliberate;
+      ++reasons[reason];
+      continue;
+    }
+    char key[16];
+    snprintf(key, sizeof key, "%04x", info.opcode);
+    if (!failures.count(key)) {
+      std::ostringstream line;
+      line << "ours: " << text.substr(0, text.find('\r')) << " (" << length
+           << ") | capstone: " << theirs.text << " (" << theirs.length << ") | bytes";
+      for (unsigned k = 0; k < 8; ++k) {
+        snprintf(key + 4, 8, " %02x", bytes[offset + k]);
+        line << (key + 4);
+      }
+      key[4] = 0;
+      failures[key] = line.str();
+    }
+  }
+  std::cout << both << " offsets where both decode; deliberate differences: " << deliberate
+            << "\n";
+  for (const auto& [reason, count] : reasons) std::cout << "  " << count << " x " << reason << "\n";
+  EXPECT_GT(both, 200000u);
+  for (const auto& [opcode, line] : failures) ADD_FAILURE() << line;
+}
+
+}  // namespace
+
+namespace {
+
+std::string ListingOf(const char* dll, const char* function, uint32_t markOffset, bool formatted,
+                      int limit) {
+  qxtest::PeImage image;
+  std::string error;
+  if (!image.Load(std::string(kWineDir) + dll, error)) return error;
+  qxtest::ImageMemory memory;
+  memory.AddImage(&image);
+  for (const qxtest::PeExport& e : image.exports()) {
+    if (e.name == function) {
+      return qx::DisassembleFunction(memory, e.address, e.address + markOffset, formatted, limit);
+    }
+  }
+  return "no export " + std::string(function);
+}
+
+// Listings of known functions of the corpus, checked by eye against objdump once.
+TEST(KnownListings, WholeAndLimited) {
+  EXPECT_EQ(ListingOf("kernel32.dll", "GetCurrentProcessId", 6, false, 0),
+            "7b629760 public GetCurrentProcessId:      ; function entry point\r\n"
+            "7b629760   mov     eax, fs:[$18]\r\n"
+            "7b629766 > mov     eax, [eax+$20]\r\n"
+            "7b629769   ret");
+  EXPECT_EQ(ListingOf("msvcrt.dll", "strlen", 0x10, false, 5),
+            "[...]\r\n"
+            "656d8fd3   mov     edx, [ebp+8]\r\n"
+            "656d8fd6   cmp     byte ptr [edx], 0\r\n"
+            "656d8fd9   jz      loc_656d8ff0\r\n"
+            "656d8fdb   mov     eax, edx\r\n"
+            "656d8fdd   lea     esi, [esi]\r\n"
+            "656d8fe0 > add     eax, 1\r\n"
+            "656d8fe3   cmp     byte ptr [eax], 0\r\n"
+            "656d8fe6   jnz     loc_656d8fe0\r\n"
+            "656d8fe8   sub     eax, edx\r\n"
+            "656d8fea   pop     ebp\r\n"
+            "656d8feb   ret\r\n"
+            "[...]");
+  EXPECT_EQ(ListingOf("msvcrt.dll", "strlen", 0x20, true, 0),
+            "656d8fd0 public strlen:                   ; function entry point\r\n"
+            "656d8fd0   push    ebp\r\n"
+            "656d8fd1   mov     ebp, esp\r\n"
+            "656d8fd3   mov     edx, [ebp+8]\r\n"
+            "656d8fd6   cmp     byte ptr [edx], 0\r\n"
+            "656d8fd9   jz      loc_656d8ff0\r\n"
+            "656d8fdb\r\n"
+            "656d8fdb   mov     eax, edx\r\n"
+            "656d8fdd   lea     esi, [esi]\r\n"
+            "656d8fe0\r\n"
+            "656d8fe0 loc_656d8fe0:\r\n"
+            "656d8fe0   add     eax, 1\r\n"
+            "656d8fe3   cmp     byte ptr [eax], 0\r\n"
+            "656d8fe6   jnz     loc_656d8fe0\r\n"
+            "656d8fe8\r\n"
+            "656d8fe8   sub     eax, edx\r\n"
+            "656d8fea   pop     ebp\r\n"
+            "656d8feb   ret\r\n"
+            "656d8fec\r\n"
+            "656d8fec ; ---------------------------------------------------------\r\n"
+            "656d8fec\r\n"
+            "656d8ff0 loc_656d8ff0:\r\n"
+            "656d8ff0 > xor     eax, eax\r\n"
+            "656d8ff2   pop     ebp\r\n"
+            "656d8ff3   ret");
 }
 
 }  // namespace
