@@ -223,7 +223,6 @@ bool Analysis::HasExportName(uint32_t address) {
 
 void Analysis::HandleHostCppHandler(const TInstrInfo& instr, const TRegState& state) {
   const TCodeArea& area = info_.codeAreas[parsing_];
-  if (area.begin >= instr.start) return;
   uint32_t descriptor = 0;
   for (uint32_t at = area.begin; at < instr.start;) {
     TInstrInfo step = DecodeInstruction(memory_, at, nullptr, false, map_);
@@ -231,6 +230,9 @@ void Analysis::HandleHostCppHandler(const TInstrInfo& instr, const TRegState& st
     if (step.opcode == 0xB8 && step.next - step.start == 5) Read32(step.start + 1, descriptor);
     at = step.next;
   }
+  // A mov eax, imm32 changes the register state and so ends its area: the branch then
+  // starts the next area, whose snapshot still knows where eax got its value.
+  if (descriptor == 0 && state.regs[0] != 0) Read32(state.regs[0], descriptor);
   if (descriptor == 0) return;
   uint16_t kind = 0;
   if (!ReadGuarded(memory_, descriptor + 10, &kind, 2, map_)) return;

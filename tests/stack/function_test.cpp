@@ -228,6 +228,54 @@ TEST(ParseFunction, ExceptionFrameAndTypedHandlerTable) {
   EXPECT_EQ(lines[7], "0040101d   else             loc_401048");
 }
 
+TEST(ParseFunction, HostCppHandlerDescriptors) {
+  constexpr uint32_t kHost = kEntry + 0x80;
+  // mov eax, descriptor / jmp host routine; descriptors of kind 0 and kind 3.
+  for (uint16_t kind : {0, 3}) {
+    Code code(0x140);
+    code.At(0, {0xB8}).Dword(1, kEntry + 0x100).At(5, {0xE9}).Dword(6, kHost - (kEntry + 10));
+    code.At(0x30, {0xC3}).At(0x38, {0xC3}).At(0x80, {0xC3});
+    code.bytes[0x10A] = static_cast<uint8_t>(kind);
+    code.bytes[0x10B] = 0;
+    if (kind == 0) {
+      code.Dword(0x10C, kEntry + 0x30);
+    } else {
+      code.Dword(0x10C, kEntry + 0x110);                    // the table
+      code.Dword(0x118, kEntry + 0x30).Dword(0x12C, kEntry + 0x38);  // 20 bytes apart
+    }
+    Function f(code);
+    qx::HostCppExceptionRoutine = kHost;
+    TFunctionInfo info = f.Parse();
+    qx::HostCppExceptionRoutine = 0;
+    ASSERT_TRUE(info.isValid) << info.lastErrorText;
+    EXPECT_NE(AreaAt(info, kEntry + 0x30), nullptr) << kind;
+    EXPECT_EQ(AreaAt(info, kEntry + 0x38) != nullptr, kind == 3);
+    // Without the routine known, the jump is an ordinary far jump.
+    EXPECT_EQ(AreaAt(Function(code).Parse(), kEntry + 0x30), nullptr);
+  }
+}
+
+TEST(ParseFunction, CatchAllAndHaltRoutines) {
+  constexpr uint32_t kCatchAll = kEntry + 0x80;
+  constexpr uint32_t kHalt = kEntry + 0x90;
+  // jmp catch-all / code after it: call halt / (never reached) ret
+  Code code(0xA0);
+  code.At(0, {0xE9}).Dword(1, kCatchAll - (kEntry + 5)).At(5, {0x40, 0xE8});
+  code.Dword(7, kHalt - (kEntry + 11)).At(11, {0xC3});
+  code.At(0x80, {0xC3}).At(0x90, {0xC3});
+  qx::TRuntimeRoutines routines;
+  routines.catchAllHandler = kCatchAll;
+  routines.haltRoutine = kHalt;
+  TFunctionInfo info = Function(code).Parse(routines);
+  ASSERT_TRUE(info.isValid);
+  const TCodeArea* after = AreaAt(info, kEntry + 5);
+  ASSERT_NE(after, nullptr);
+  EXPECT_EQ(after->branchFrom, kEntry);
+  EXPECT_EQ(after->end, kEntry + 10);  // the call to the halt routine ends it
+  EXPECT_EQ(info.farCalls.size(), 2u);
+  EXPECT_EQ(info.codeLength, 11u);
+}
+
 TEST(DisassembleFunction, WholeFunction) {
   Function f(SimpleFunction());
   EXPECT_EQ(f.List(kEntry + 6, false, 0),
