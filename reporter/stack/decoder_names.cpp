@@ -153,7 +153,9 @@ std::string ExportNameAt(CodeMemory& memory, uint32_t moduleBase, uint32_t addre
       return unmangle ? UnmangleExportName(name) : name;
     }
   }
-  return "#" + std::to_string(cache.directory.ordinalBase + index);
+  std::string ordinal(1, '#');
+  ordinal += std::to_string(cache.directory.ordinalBase + index);
+  return ordinal;
 }
 
 std::string FunctionNameAt(CodeMemory& memory, uint32_t address, TModuleInfo* moduleOut) {

@@ -79,9 +79,6 @@ class Lister {
   bool LastIsBlank() const {
     return lines_->empty() || (lines_->back().kind == LineKind::kOther && lines_->back().text.empty());
   }
-  bool LastIsSeparator() const {
-    return !lines_->empty() && lines_->back().text == kSeparator;
-  }
   void BlockLead(uint32_t address);
   void BlockTail(uint32_t address);
   void CaseTable(const TCodeArea& area);
@@ -114,9 +111,15 @@ std::string Lister::HeaderLabel() {
 }
 
 void Lister::BlockLead(uint32_t address) {
-  if (!formatted_ || lines_->empty() || lines_->back().kind != LineKind::kInstruction) return;
-  Add(address, LineKind::kOther, "");
-  if (!LastIsSeparator()) {
+  if (!formatted_) return;
+  // The block follows code when the last line that is not blank is an instruction (or the
+  // separator that code already ended with).
+  auto last = lines_->rbegin();
+  while (last != lines_->rend() && last->kind == LineKind::kOther && last->text.empty()) ++last;
+  if (last == lines_->rend() || last->kind == LineKind::kLabel) return;
+  const bool endedWithSeparator = last->text == kSeparator;
+  if (!LastIsBlank()) Add(address, LineKind::kOther, "");
+  if (!endedWithSeparator) {
     Add(address, LineKind::kOther, kSeparator);
     Add(address, LineKind::kOther, "");
   }
@@ -267,7 +270,8 @@ class LineWriter {
       if (text.size() > 9) {
         text.insert(9, column);
       } else {
-        text += " " + Padded(LineOf(line.address));
+        text += ' ';
+        text += Padded(LineOf(line.address));
       }
     }
     Append(text);

@@ -142,6 +142,20 @@ TEST(ParseFunction, JumpTableSwitch) {
   EXPECT_EQ(lines[5], "00401010   dd loc_40102b                  ; case jump table");
   EXPECT_EQ(lines[6], "00401014   dd loc_40102d");
   EXPECT_EQ(lines[11], "00401028   xor     eax, eax");
+
+  // Formatted: the table stands between separators, the cases get labels.
+  lines = Lines(f.List(0, true, 0));
+  ASSERT_GE(lines.size(), 20u);
+  EXPECT_EQ(lines[5], "00401009   jmp     dword ptr [ecx*4+$401010]");
+  EXPECT_EQ(lines[6], "00401010");
+  EXPECT_EQ(lines[7], "00401010 ; ---------------------------------------------------------");
+  EXPECT_EQ(lines[8], "00401010");
+  EXPECT_EQ(lines[9], "00401010 loc_401010:");
+  EXPECT_EQ(lines[10], "00401010   dd loc_40102b                  ; case jump table");
+  EXPECT_EQ(lines[16], "00401028");
+  EXPECT_EQ(lines[17], "00401028 ; ---------------------------------------------------------");
+  EXPECT_EQ(lines[18], "00401028");
+  EXPECT_EQ(lines[19], "00401028 loc_401028:");
 }
 
 // test eax, eax / jz far / jmp eax / a gap / the far target: ret
