@@ -56,7 +56,10 @@ namespace {
 // end of readable memory the window shrinks to what can be read.
 class ByteReader {
  public:
-  ByteReader(CodeMemory& memory, uint32_t address) : memory_(memory), base_(address) {}
+  // With a readable-memory snapshot, bytes outside its readable ranges are not even asked
+  // for: a stack walk tries many candidate addresses that lie nowhere.
+  ByteReader(CodeMemory& memory, uint32_t address, const TDATryRead* map)
+      : memory_(memory), map_(map), base_(address) {}
 
   uint32_t Address() const { return base_ + pos_; }
 
@@ -101,6 +104,7 @@ class ByteReader {
     }
     uint32_t from = base_ + have_;
     if (from < base_) return false;  // wrapped past the top of the address space
+    if (map_ && !IsReadable(*map_, from)) return false;
     if (memory_.Read(from, window_ + have_, kChunk)) {
       have_ += kChunk;
       return true;
@@ -112,6 +116,7 @@ class ByteReader {
   }
 
   CodeMemory& memory_;
+  const TDATryRead* map_;
   uint32_t base_;
   unsigned pos_ = 0;
   unsigned have_ = 0;
@@ -439,7 +444,7 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
   d.info.start = code;
   if (code == 0) return;
   d.operandSize = 4;
-  ByteReader in(memory, code);
+  ByteReader in(memory, code, map);
   TInstrInfo& info = d.info;
   uint8_t byte;
   bool repeatPending = false;

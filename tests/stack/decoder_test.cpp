@@ -126,6 +126,11 @@ TEST(Decoder, IndirectCallThroughSlot) {
   qx::AppendReadRange(map, kCode, kCode + 8, true);
   qx::AppendReadRange(map, kCode + 8, 0xFFFFFFFF, false);
   EXPECT_FALSE(qx::DecodeInstruction(readable.memory, kCode, nullptr, false, &map).isValid);
+  // Code outside the snapshot's readable ranges is not read at all.
+  qx::TInstrInfo outside =
+      qx::DecodeInstruction(readable.memory, kCode + 8, nullptr, false, &map);
+  EXPECT_FALSE(outside.isValid);
+  EXPECT_EQ(outside.next, kCode + 8);
 }
 
 TEST(Decoder, RegisterResolution) {
