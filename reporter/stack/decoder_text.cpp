@@ -444,6 +444,8 @@ void AppendComment(std::string& line, const std::string& comment, bool quoted) {
   if (quoted) line += '\'';
 }
 
+// Invalid code is listed over the same span the decoder consumed (up to next), so that a
+// listing that goes on at next neither skips nor repeats bytes.
 void InvalidText(CodeMemory& memory, const TInstrInfo& info, std::string& text) {
   for (uint32_t address = info.start; address != info.next; ++address) {
     uint8_t byte = 0;
