@@ -261,7 +261,6 @@ void UpdateRegisters(const TDecoded& d, TRegState& state) {
   const bool rmRegister = d.hasModRm && !d.isMemory;
   const unsigned rm = Dword(d.rm, rmIsByte);
   const unsigned effect = RegEffect(d.flags);
-  const bool regIsGeneral = RegKind(d.flags) <= 4 && RegKind(d.flags) != 3;
   auto clearRm = [&] {
     if (rmRegister) regs[rm] = 0;
   };
@@ -275,7 +274,6 @@ void UpdateRegisters(const TDecoded& d, TRegState& state) {
     case 7: regs[0] = 0; regs[opReg] = 0; break;
     default: break;
   }
-  (void)regIsGeneral;
   switch (op) {
     case 0x8B:
       // A copy through 66h moves only the low word: the register is then no constant.

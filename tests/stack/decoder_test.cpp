@@ -314,12 +314,6 @@ TEST(DecoderText, NumbersAndMemory) {
   EXPECT_EQ(TextOf({0x74, 0xFC}), "00401000   jz      -4 ($400ffe)");
 }
 
-const char* NameHook(uint32_t address, std::string& name) {
-  (void)address;
-  (void)name;
-  return nullptr;
-}
-
 bool ProcNames(uint32_t address, std::string& name) {
   if (address == kCode + 0x20) {
     name = "Unit.Routine";
@@ -333,7 +327,6 @@ bool ProcNames(uint32_t address, std::string& name) {
 }
 
 TEST(DecoderText, FunctionNameComments) {
-  (void)NameHook;
   std::vector<uint8_t> code(0x200, 0x90);
   const uint8_t call[] = {0xE8, 0x1B, 0, 0, 0};  // to kCode + 0x20
   std::copy(std::begin(call), std::end(call), code.begin());

@@ -325,11 +325,8 @@ TEST(DisassembleFunction, Formatted) {
 
 // 20 x inc eax, ret: 22 lines with the label.
 Function* IncFunction() {
-  Code code(0x30);
+  Code code(0x30, 0x40);
   code.At(20, {0xC3});
-  static_cast<void>(code.bytes.assign(20, 0x40));
-  code.bytes.resize(0x30, 0x90);
-  code.bytes[20] = 0xC3;
   return new Function(code);
 }
 
