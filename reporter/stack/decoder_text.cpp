@@ -401,8 +401,10 @@ bool LooksLikeText(const std::string& text) {
 bool ReadText(CodeMemory& memory, uint32_t address, std::string& text) {
   text.clear();
   char buffer[kStringScan];
+  // One read for the whole scan; byte by byte only where that read fails.
+  const bool whole = memory.Read(address, buffer, kStringScan);
   uint32_t have = 0;
-  while (have < kStringScan && memory.Read(address + have, buffer + have, 1)) {
+  while (have < kStringScan && (whole || memory.Read(address + have, buffer + have, 1))) {
     char ch = buffer[have];
     if (ch == 0 || ch == 0x0A || ch == 0x0C) break;
     ++have;
