@@ -54,6 +54,7 @@ void Measure(Result& best, const std::vector<Section>& sections, Sweep sweep) {
 }
 
 void Print(const char* name, const Result& r) {
+  if (r.seconds == 0) return;
   std::printf("%-34s %8.1f MB/s %8.2f M instructions/s\n", name, r.bytes / r.seconds / 1e6,
               r.instructions / r.seconds / 1e6);
 }
@@ -172,9 +173,13 @@ int main(int argc, char** argv) {
   Print("ours: decode + text + names", oursNamed);
   Print("capstone: decode + text", theirs);
   Print("capstone: decode + text + detail", theirsDetail);
-  auto rate = [](const Result& r) { return r.bytes / r.seconds; };
-  std::printf("decode only vs capstone:        %.2fx\n", rate(ours) / rate(theirs));
-  std::printf("decode + text vs capstone:      %.2fx\n", rate(oursText) / rate(theirs));
-  std::printf("decode + text + names vs capstone: %.2fx\n", rate(oursNamed) / rate(theirs));
+  auto ratio = [](const char* name, const Result& ours, const Result& theirs) {
+    if (ours.seconds == 0 || theirs.seconds == 0) return;
+    std::printf("%-34s %8.2fx\n", name,
+                (ours.bytes / ours.seconds) / (theirs.bytes / theirs.seconds));
+  };
+  ratio("decode only vs capstone", ours, theirs);
+  ratio("decode + text vs capstone", oursText, theirs);
+  ratio("decode + text + names vs capstone", oursNamed, theirs);
   return 0;
 }
