@@ -252,6 +252,18 @@ IKVExceptionEx* ExOf(IKVException* exception, ComPtr<IKVExceptionEx>& holder) {
   return holder.Get();
 }
 
+// The complete text is there as soon as the last section is; the report callbacks and the
+// phase-4 handlers run after that on the completion thread. Its id stays valid while the
+// exception object (which holds the thread's handle) lives.
+void WaitForCompletionEnd(IKVExceptionEx* ex) {
+  DWORD id = ex->CompletionThreadId();
+  if (id == 0 || id == GetCurrentThreadId() || ProcessBlockedTest(kBlockedLimitMs)) return;
+  if (HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id)) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+}
+
 void WriteConsoleText(const std::string& text) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
@@ -668,8 +680,10 @@ void FinishAutoActions(IKVException* exception, bool waitForSending) {
   IKVExceptionEx* ex = ExOf(exception, holder);
   if (ex == nullptr) return;
   Guarded([&] {
-    if (ex->CriticalCallbackExists() || (Phase4HandlerExists() && exception->CallHandlers()))
+    if (ex->CriticalCallbackExists() || (Phase4HandlerExists() && exception->CallHandlers())) {
       exception->GetReportText(true);
+      WaitForCompletionEnd(ex);
+    }
   });
   // An exception whose filter wants no report has nothing to save.
   if (exception->WantReport()) Guarded([&] { AutoSaveCheck(exception); });

@@ -273,6 +273,50 @@ TEST_F(Handling, AFreezeAlwaysUsesTheGeneralGroup) {
   EXPECT_EQ(exception->ShowMode(), 3u);  // every object derives from Exception
 }
 
+// ---- showing ----
+
+// Runs the window program beside this one; its exit code, and what it read off the box.
+long RunGuiChild(uint32_t mode, std::string& box) {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path);
+  folder.resize(folder.rfind('\\') + 1);
+  std::string output = TempPath("handling_box_");
+  DeleteFileA(output.c_str());
+  std::string commandLine = "\"" + folder + "handling_gui_child.exe\" " + std::to_string(mode) +
+                            " \"" + output + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process))
+    return -2;
+  long code = -1;
+  if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    code = static_cast<long>(exitCode);
+  } else {
+    TerminateProcess(process.hProcess, 99);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  box = ReadWholeFile(output);
+  DeleteFileA(output.c_str());
+  return code;
+}
+
+TEST_F(Handling, AWindowProgramGetsAMessageBoxForShowModesZeroToThreeOnly) {
+  std::string box;
+  EXPECT_EQ(RunGuiChild(0, box), 0);
+  EXPECT_EQ(box,
+            "handling_gui_child.exe|An error occurred in the application.\r\n\r\ngui failure.");
+  EXPECT_EQ(RunGuiChild(3, box), 0);
+  EXPECT_NE(box.find("gui failure."), std::string::npos);
+  EXPECT_EQ(RunGuiChild(4, box), 1);  // nothing shown; the program just continues
+  EXPECT_EQ(box, "");
+}
+
 // ---- repeat rule, restart and close ----
 
 TEST_F(Handling, TenExceptionsWithinTheSpanRestartAndHandTheHistoryOver) {
