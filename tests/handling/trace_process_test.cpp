@@ -2,6 +2,7 @@
 // of the process calls it.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,36 @@
 namespace {
 
 using TraceProcess = int32_t(__stdcall*)(int32_t);
+
+int ThreadsOfThisProcess() {
+  int count = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    count += entry.th32OwnerProcessID == GetCurrentProcessId();
+  CloseHandle(snapshot);
+  return count;
+}
+
+// Loading starts the handler thread from inside the loader; unloading stops it there
+// again, without leaving a thread behind in code that is gone.
+TEST(ModuleLifetime, LoadsAndUnloadsRepeatedlyWithoutLeavingThreads) {
+  int before = ThreadsOfThisProcess();
+  for (int round = 0; round < 3; ++round) {
+    HMODULE module = LoadLibraryA("QXUdfLib.dll");
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(ThreadsOfThisProcess(), before + 1);  // the handler thread
+    auto trace = reinterpret_cast<TraceProcess>(
+        reinterpret_cast<void*>(GetProcAddress(module, "qelTraceProcess")));
+    ASSERT_NE(trace, nullptr);
+    EXPECT_EQ(trace(100), 0);
+    ASSERT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(GetModuleHandleA("QXUdfLib.dll"), nullptr);
+    for (int i = 0; i < 100 && ThreadsOfThisProcess() > before; ++i) Sleep(10);
+    EXPECT_EQ(ThreadsOfThisProcess(), before);
+  }
+}
 
 class TraceProcessExport : public ::testing::Test {
  protected:
