@@ -185,6 +185,21 @@ TEST_F(Handling, AnAbortAndItsDescendantsAreNeverReported) {
   EXPECT_EQ(Calls()[0].exceptionClass, "ETestError");
 }
 
+TEST_F(Handling, AnObjectThatIsNoExceptionIsDroppedAndTheFaultStillReported) {
+  RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
+  char garbage[64];
+  std::memset(garbage, 0xCC, sizeof garbage);
+  void* guarded = VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_NOACCESS);
+  for (void* object : {static_cast<void*>(garbage), reinterpret_cast<void*>(0x10), guarded}) {
+    HandOverException(kTypeException, object, 0, nullptr, nullptr, nullptr, 14, nullptr, 0, 0,
+                      true);
+  }
+  VirtualFree(guarded, 0, MEM_RELEASE);
+  std::vector<Call> calls = Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  for (const Call& call : calls) EXPECT_EQ(call.exceptionClass, "");
+}
+
 TEST_F(Handling, AnAbortThatCannotContinueClosesTheProgram) {
   EXPECT_EQ(RunChild("--child=abort-cannot-continue"), 1);
   EXPECT_EQ(RunChild("--child=abort-can-continue"), 0);
