@@ -159,6 +159,50 @@ TEST_F(Handling, AHandOverOnTheHandlerThreadIsIgnored) {
   EXPECT_EQ(Calls().size(), 1u);
 }
 
+std::vector<int32_t> gActions;
+bool gTakeOverSave = false;
+
+void __stdcall RecordingActionHandler(int32_t action, IKVException*, bool& handled) {
+  std::lock_guard<std::mutex> guard(gCallsLock);
+  gActions.push_back(action);
+  if (action == kActionSave && gTakeOverSave) handled = true;
+}
+
+TEST_F(Handling, ActionHandlersAreAskedToContinueAndMayTakeTheSaveOver) {
+  std::string file = TempPath("handling_taken_over_");
+  DeleteFileA(file.c_str());
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  main->SetAutoSave(true);
+  main->SetBugRepFile(file);
+  gActions.clear();
+  gTakeOverSave = true;
+  RegisterActionHandler(RecordingActionHandler, kSyncAnyThread);
+  ETestError error("saved elsewhere");
+  HandOver(error);
+  main->SetAutoSave(false);
+  EXPECT_EQ(gActions, (std::vector<int32_t>{kActionContinue, kActionSave}));
+  EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+void __stdcall HandledRecorder(IKVException* exception, bool&) { Record(exception); }
+
+TEST_F(Handling, AHandledExceptionReachesOnlyTheHandledExceptionHandlers) {
+  RegisterHandledExceptionHandler(HandledRecorder, kSyncAnyThread);
+  RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
+  gActions.clear();
+  RegisterActionHandler(RecordingActionHandler, kSyncAnyThread);
+  ExceptionHistory before = CurrentExceptionHistory();
+  SetExceptionHistory(ExceptionHistory());
+  ETestError error("caught by the program");
+  HandOverException(kTypeHandled, &error, 0, nullptr, nullptr, nullptr, 15, nullptr, 0, 0, true);
+  ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_EQ(Calls()[0].phase, 1);
+  EXPECT_TRUE(gActions.empty());
+  // Handled exceptions do not count for the repeat rule.
+  EXPECT_EQ(CurrentExceptionHistory().stamps[0], 0u);
+  SetExceptionHistory(before);
+}
+
 // ---- what is never reported, and what the filters decide ----
 
 TEST_F(Handling, AnAbortAndItsDescendantsAreNeverReported) {
