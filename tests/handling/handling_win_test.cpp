@@ -546,6 +546,30 @@ TEST_F(Handling, WhileTheLoaderLockIsHeldTheHandOverRunsOnTheFaultingThread) {
   for (HANDLE handle : {entered, release, go, ready}) CloseHandle(handle);
 }
 
+// ---- stopping and starting ----
+
+TEST_F(Handling, ShutdownEndsTheHandlerThreadAndStartUpMakesANewOne) {
+  DWORD first = HandlerThreadId();
+  ASSERT_NE(first, 0u);
+  HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, first);
+  ASSERT_NE(thread, nullptr);
+  HandlingShutdown();
+  EXPECT_EQ(WaitForSingleObject(thread, 2000), WAIT_OBJECT_0);  // ended by the zero record
+  CloseHandle(thread);
+  EXPECT_EQ(HandlerThreadId(), 0u);
+  EXPECT_EQ(ReporterWindow(), nullptr);
+  HandlingStartup();
+  EXPECT_NE(HandlerThreadId(), 0u);
+  RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
+  std::thread worker([] {
+    ETestError error("after a new start");
+    HandOver(error);
+  });
+  worker.join();
+  ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_EQ(Calls()[0].thread, HandlerThreadId());
+}
+
 // ---- child scenarios ----
 
 int RunChildScenario(const std::string& scenario, int argc, char** argv) {
