@@ -394,8 +394,9 @@ TEST_F(Handling, TenExceptionsWithinTheSpanRestartAndHandTheHistoryOver) {
   DeleteFileA(file.c_str());
 }
 
-TEST_F(Handling, AutoCloseEndsTheProgramWithExitCodeOne) {
+TEST_F(Handling, AutoCloseOrAnExceptionThatCannotContinueEndTheProgramWithExitCodeOne) {
   EXPECT_EQ(RunChild("--child=autoclose"), 1);
+  EXPECT_EQ(RunChild("--child=cannot-continue"), 1);
 }
 
 // ---- handlers that want the main thread ----
@@ -577,6 +578,11 @@ int RunChildScenario(const std::string& scenario, int argc, char** argv) {
   if (scenario == "abort-cannot-continue" || scenario == "abort-can-continue") {
     EUserCancel abort("no");
     HandOver(abort, scenario == "abort-can-continue");
+    return 0;
+  }
+  if (scenario == "cannot-continue") {
+    ETestError error("fatal");
+    HandOver(error, false);
     return 0;
   }
   if (scenario == "autoclose") {
