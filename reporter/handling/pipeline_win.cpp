@@ -423,7 +423,8 @@ ComPtr<IKVException> CreateExceptionObject(const ExceptionRequest& request) {
   const CONTEXT* context = request.context;
   CONTEXT recorded;
   std::exception_ptr holder;
-  if (GetCurrentThreadId() != gHandlerThreadId)
+  // A freeze or a trace has no exception, even when asked for inside a catch block.
+  if (GetCurrentThreadId() != gHandlerThreadId && request.type != kTypeFreeze)
     CompleteFromThread(object, address, context, recorded, holder);
   else if (object != nullptr && ValidException(object) == nullptr)
     object = nullptr;
