@@ -31,6 +31,8 @@ packages=(
   # native build of the portable code and real peers
   g++ python3 python3-capstone libcapstone-dev
   imagemagick
+  # debug-information map: native zlib, libFuzzer
+  zlib1g-dev clang
 )
 missing=()
 for p in "${packages[@]}"; do
