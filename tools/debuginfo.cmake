@@ -6,6 +6,8 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(QX_DEBUGINFO_TOOL ${CMAKE_CURRENT_LIST_DIR}/debuginfo_embed.py)
 
 function(qx_embed_debuginfo target)
+  # A changed tool relinks the module, so that the post-link step runs again.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${QX_DEBUGINFO_TOOL})
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${Python3_EXECUTABLE} ${QX_DEBUGINFO_TOOL} $<TARGET_FILE:${target}>
             --debug-copy $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.debug.dll

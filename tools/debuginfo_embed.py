@@ -35,6 +35,7 @@ FLAG_MINIMAL = 1
 SCN_CODE = 0x20
 RESOURCE_DIR = 2
 SECTION_NAME = b".qeldbg\0"
+SOURCE_EXTENSIONS = (".c", ".cc", ".cpp", ".cxx", ".s", ".S")
 
 
 # --- PE image ------------------------------------------------------------------------------
@@ -337,12 +338,19 @@ def collect(dll, tools):
     lines = read_lines(tools.objdump, dll, code_lo, code_hi, pe.image_base)
     line_addresses = [rva for rva, _, _ in lines]
 
-    # The unit of a function is the source file of the first line row inside it.
+    # The unit of a function is the source file of its first line row from a source file
+    # (inlined header code often comes first), else of its first row.
     units = []
     for i, (rva, _) in enumerate(functions):
         end = functions[i + 1][0] if i + 1 < len(functions) else code_hi
         k = bisect.bisect_left(line_addresses, rva)
-        units.append(lines[k][2] if k < len(lines) and lines[k][0] < end and lines[k][1] else "")
+        files = []
+        while k < len(lines) and lines[k][0] < end:
+            if lines[k][1]:
+                files.append(lines[k][2])
+            k += 1
+        sources = [f for f in files if os.path.splitext(f)[1].lower() in SOURCE_EXTENSIONS]
+        units.append(sources[0] if sources else files[0] if files else "")
 
     segments = []
     for i, (rva, _) in enumerate(functions):

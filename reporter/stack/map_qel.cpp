@@ -41,7 +41,9 @@ std::string UnpackBlock(std::string_view block) {
   uint32_t length = 0, crc = 0;
   GetU32(block, 0, length);
   GetU32(block, 8, crc);
-  if (length == 0 || length > kMaxUnpackedSize) return {};
+  // Deflate expands at most 1032-fold; a larger stored length is corrupted, and must not
+  // make us allocate for it.
+  if (length == 0 || length > kMaxUnpackedSize || length / 1032 > block.size()) return {};
   std::string out(length, '\0');
   z_stream z{};
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return {};

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "map_cache.h"
+#include "map_fuzz_input.h"
 #include "map_file.h"
 #include "map_sources.h"
 #include "map_stream.h"
@@ -506,6 +509,36 @@ TEST(Robustness, FlippedBytesNeverFault) {
     std::string bad = image;
     bad[i] = static_cast<char>(bad[i] ^ 0xA5);
     ReadImageFacts(bad);
+  }
+}
+
+// A bounded random-mutation run over every parser; deeper runs use the libFuzzer target.
+TEST(Robustness, RandomMutationsOfEverySourceNeverFault) {
+  const std::string seeds[] = {
+      std::string(1, '\0') + BuildQelResource(SampleContent(), 3, false, 1, 2),
+      std::string(1, '\0') + BuildQelResource(SampleContent(), 3, true, 1, 2),
+      std::string(1, '\1') + test::MakeTd32(SampleTd32()),
+      std::string(1, '\2') + kTextMap,
+      std::string(1, '\3') + PackBlock(EncodeDecodedStream(SampleContent(), false)),
+      std::string(1, '\4') + test::SettingsWithMinDebugInfo("x"),
+      std::string(1, '\5') + MakeImage(),
+  };
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 3000; ++round) {
+    for (const std::string& seed : seeds) {
+      std::string data = seed;
+      int edits = 1 + static_cast<int>(random() % 8);
+      for (int e = 0; e < edits && data.size() > 1; ++e) {
+        size_t at = 1 + random() % (data.size() - 1);
+        switch (random() % 4) {
+          case 0: data[at] = static_cast<char>(random()); break;
+          case 1: data.erase(at, 1 + random() % 16); break;
+          case 2: data.insert(at, std::string(1 + random() % 4, static_cast<char>(random()))); break;
+          case 3: data.resize(at); break;
+        }
+      }
+      test::RunFuzzInput(data);
+    }
   }
 }
 
