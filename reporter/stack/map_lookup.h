@@ -18,17 +18,20 @@ TMapFileRef LocateMap(uint32_t address);
 // own return address minus 1. False when nothing is known.
 bool LookupAddress(uint32_t address, TMfLookup& result);
 
-// Hook for the disassembler: "unit.function" of a function starting exactly at address.
+// "unit.function" of a function starting exactly at address, else empty.
 std::string LookupProcName(uint32_t address);
-// Hook for the disassembler: keeps line while address stays in [rangeBegin, rangeEnd).
-void LookupLine(uint32_t address, int& line, uint32_t& rangeBegin, uint32_t& rangeEnd);
+// Keeps line while address stays in [rangeBegin, rangeEnd); otherwise looks it up and sets
+// the range to [address, next line item) ([address, address + 1) when none follows).
+void LookupLine(uint32_t address, uint32_t& line, uint32_t& rangeBegin, uint32_t& rangeEnd);
 
-// The decoder owns the hook variables; start-up hands it these two functions through the
-// installer the decoder provides, shut-down removes them and frees every cached map.
-using TMapProcNameHook = std::string (*)(uint32_t address);
-using TMapLineHook = void (*)(uint32_t address, int& line, uint32_t& rangeBegin,
-                              uint32_t& rangeEnd);
-using TMapHookInstaller = void (*)(TMapProcNameHook procName, TMapLineHook line);
+// The decoder owns its hook variables (MapProcNameHook, MapLineHook); start-up hands it
+// these two entries through the installer the caller gives, shut-down removes them and
+// frees every cached map. The signatures are those of the decoder's hook types.
+bool ProcNameHookEntry(uint32_t address, std::string& name);
+using TMapProcNameHookEntry = bool (*)(uint32_t address, std::string& name);
+using TMapLineHookEntry = void (*)(uint32_t address, uint32_t& line, uint32_t& rangeBegin,
+                                   uint32_t& rangeEnd);
+using TMapHookInstaller = void (*)(TMapProcNameHookEntry procName, TMapLineHookEntry line);
 void MapFileStartup(TMapHookInstaller install);
 void MapFileShutdown(TMapHookInstaller install);
 

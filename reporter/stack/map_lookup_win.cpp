@@ -143,7 +143,7 @@ std::string LookupProcName(uint32_t address) {
   }
 }
 
-void LookupLine(uint32_t address, int& line, uint32_t& rangeBegin, uint32_t& rangeEnd) {
+void LookupLine(uint32_t address, uint32_t& line, uint32_t& rangeBegin, uint32_t& rangeEnd) {
   if (line != 0 && address >= rangeBegin && address < rangeEnd) return;
   uint32_t next = address + 1;
   int found = 0;
@@ -153,13 +153,20 @@ void LookupLine(uint32_t address, int& line, uint32_t& rangeBegin, uint32_t& ran
     found = 0;
     next = address + 1;
   }
-  line = found < 0 ? 0 : found;
+  line = found < 0 ? 0 : static_cast<uint32_t>(found);
   rangeBegin = address;
   rangeEnd = next;
 }
 
+bool ProcNameHookEntry(uint32_t address, std::string& name) {
+  std::string found = LookupProcName(address);
+  if (found.empty()) return false;
+  name = std::move(found);
+  return true;
+}
+
 void MapFileStartup(TMapHookInstaller install) {
-  if (install) install(&LookupProcName, &LookupLine);
+  if (install) install(&ProcNameHookEntry, &LookupLine);
 }
 
 void MapFileShutdown(TMapHookInstaller install) {

@@ -131,17 +131,21 @@ TEST_F(OwnModule, ProcNameAndLineHooks) {
   ASSERT_NE(setbit, 0u);
   EXPECT_EQ(LookupProcName(setbit), "exports.cpp.fn_setbit");
   EXPECT_EQ(LookupProcName(setbit + 1), "");
-  int line = 0;
-  uint32_t begin = 0, end = 0;
+  uint32_t line = 0, begin = 0, end = 0;
   LookupLine(setbit, line, begin, end);
-  EXPECT_GT(line, 0);
+  EXPECT_GT(line, 0u);
   EXPECT_EQ(begin, setbit);
   EXPECT_GT(end, setbit);
   // Inside the range the line in hand is kept without a lookup.
-  int kept = 12345;
+  uint32_t kept = 12345;
   uint32_t keptBegin = begin, keptEnd = end;
   LookupLine(setbit, kept, keptBegin, keptEnd);
-  EXPECT_EQ(kept, 12345);
+  EXPECT_EQ(kept, 12345u);
+  std::string name = "untouched";
+  EXPECT_FALSE(ProcNameHookEntry(setbit + 1, name));
+  EXPECT_EQ(name, "untouched");
+  EXPECT_TRUE(ProcNameHookEntry(setbit, name));
+  EXPECT_EQ(name, "exports.cpp.fn_setbit");
   EXPECT_EQ(keptBegin, begin);
   EXPECT_EQ(LocateMap(base + 0x1000).get(), LocateMap(setbit).get());  // cached
 }
