@@ -1,6 +1,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "sql_functions.h"
@@ -42,6 +43,20 @@ bool ScientificDigits(double magnitude, int precision, Digits& out, bool require
   return requireExact || !restZero;
 }
 
+// Decimal places of the exact value: a double m * 2^e with m odd and e < 0 ends exactly
+// -e places after the point.
+int ExactFractionDigits(double magnitude) {
+  int exp2 = 0;
+  double fraction = std::frexp(magnitude, &exp2);
+  auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
+  int e = exp2 - 53;
+  while (mantissa != 0 && (mantissa & 1) == 0 && e < 0) {
+    mantissa >>= 1;
+    ++e;
+  }
+  return e < 0 ? -e : 0;
+}
+
 }  // namespace
 
 std::string FormatDouble(double value, char decimalSeparator) {
@@ -52,8 +67,10 @@ std::string FormatDouble(double value, char decimalSeparator) {
   const double magnitude = std::fabs(value);
   Digits exact;
   // Thirty-one printed digits decide the first nineteen unless the tail printed as zeros,
-  // which may hide a carry; only then is the full expansion written.
-  if (!ScientificDigits(magnitude, 30, exact, false)) {
+  // which may hide a carry. Zeros are real when the whole exact value fits in those 31
+  // digits; otherwise the full expansion is written.
+  if (!ScientificDigits(magnitude, 30, exact, false) &&
+      exact.exponent + 1 + ExactFractionDigits(magnitude) > 31) {
     ScientificDigits(magnitude, kExactPrecision, exact, true);
   }
 

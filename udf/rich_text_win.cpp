@@ -48,12 +48,15 @@ std::string RichTextToPlain(const std::string& richText) {
   ScopedWindow owner(CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                      nullptr, nullptr));
   if (owner.get() == nullptr) throw RichTextFailure{"CreateWindowEx(owner)"};
-  ScopedWindow edit(CreateWindowExA(0, "RICHEDIT", "", WS_CHILD | ES_MULTILINE, 0, 0, 0, 0,
-                                    owner.get(), nullptr, nullptr, nullptr));
+  ScopedWindow edit(CreateWindowExA(0, "RICHEDIT", "", WS_CHILD | ES_MULTILINE | ES_AUTOHSCROLL,
+                                    0, 0, 0, 0, owner.get(), nullptr, nullptr, nullptr));
   if (edit.get() == nullptr) throw RichTextFailure{"CreateWindowEx(RICHEDIT)"};
 
-  // No limit of our own on the amount of text.
+  // No limit of our own on the amount of text, and no word wrap: in a window of no width
+  // wrapping would lay out every character on a line of its own, which makes long texts
+  // take quadratic time.
   SendMessageA(edit.get(), EM_EXLIMITTEXT, 0, 0x7ffffffe);
+  SendMessageA(edit.get(), EM_SETTARGETDEVICE, 0, 1);
   SendMessageA(edit.get(), EM_SETSEL, static_cast<WPARAM>(-1), static_cast<LPARAM>(-1));
   // Replacing the selection through EM_SETTEXTEX makes the control parse rich text;
   // EM_REPLACESEL would insert the markup verbatim. The text is taken up to its first

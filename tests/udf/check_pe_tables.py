@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Checks QXUdfLib.dll's export and import tables as objdump reads them.
+
+Exports: exactly the fourteen names with their ordinals, undecorated.
+Imports: Windows system DLLs and ib_util.dll only (no mingw runtime DLLs).
+"""
+import re
+import subprocess
+import sys
+
+EXPECTED_EXPORTS = {
+    1: "qelTraceProcess", 2: "fn_GetBlobValue", 3: "fn_TrimRTF", 4: "fn_BoolStringToInt",
+    5: "fn_strReplace", 6: "fn_formatDouble", 7: "fn_factbedragbetaald", 8: "fn_maxvalue",
+    9: "fn_minvalue", 10: "fn_inttocnk", 11: "fn_incday", 12: "fn_clearbit",
+    13: "fn_checkbit", 14: "fn_setbit",
+}
+
+SYSTEM_DLLS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll",
+    "ole32.dll", "oleaut32.dll", "comdlg32.dll", "comctl32.dll", "ws2_32.dll", "wsock32.dll",
+    "wininet.dll", "iphlpapi.dll", "mapi32.dll", "version.dll", "psapi.dll", "ntdll.dll",
+    "shlwapi.dll", "winspool.drv", "imagehlp.dll", "dbghelp.dll", "msimg32.dll",
+    "crypt32.dll", "secur32.dll", "setupapi.dll", "cfgmgr32.dll", "icmp.dll", "dnsapi.dll",
+    "riched32.dll", "riched20.dll", "winmm.dll", "userenv.dll", "netapi32.dll",
+}
+
+
+def main():
+    objdump, dll = sys.argv[1], sys.argv[2]
+    text = subprocess.run([objdump, "-p", dll], check=True, capture_output=True,
+                          text=True).stdout
+    failures = []
+
+    base = re.search(r"Ordinal Base\s+(\d+)", text)
+    if not base or base.group(1) != "1":
+        failures.append(f"ordinal base is {base.group(1) if base else 'missing'}, not 1")
+
+    # "[   0] +base[   1] 14b0 Export RVA" gives the ordinals; the name table lists
+    # "[   3] fn_BoolStringToInt" with the index into the address table.
+    section = text.split("[Ordinal/Name Pointer] Table", 1)
+    names = {}
+    if len(section) == 2:
+        for m in re.finditer(r"^\s*\[\s*(\d+)\]\s+(\S+)\s*$", section[1], re.M):
+            names[int(m.group(1)) + 1] = m.group(2)
+    else:
+        failures.append("no export name table")
+    if names != EXPECTED_EXPORTS:
+        failures.append(f"exports differ: got {sorted(names.items())}")
+    for name in names.values():
+        if "@" in name or name.startswith("_"):
+            failures.append(f"decorated export {name}")
+
+    imports = {m.group(1).lower() for m in re.finditer(r"DLL Name:\s*(\S+)", text)}
+    if "ib_util.dll" not in imports:
+        failures.append("ib_util.dll is not imported")
+    for dll_name in sorted(imports - SYSTEM_DLLS - {"ib_util.dll"}):
+        failures.append(f"imports a DLL that is neither a system DLL nor ib_util.dll: {dll_name}")
+    ib_util = text.split("DLL Name: ib_util.dll", 1)
+    if len(ib_util) == 2:
+        block = ib_util[1].split("DLL Name:", 1)[0]
+        members = [m for m in re.findall(r"^\s*[0-9a-f]+\s+\d+\s+(\S+)", block, re.M) if not re.fullmatch(r"[0-9a-f]+", m)]
+        if members != ["ib_util_malloc"]:
+            failures.append(f"ib_util.dll imports {members}, expected only ib_util_malloc")
+
+    for f in failures:
+        print("FAIL:", f)
+    print(f"{len(imports)} imported DLLs: {', '.join(sorted(imports))}")
+    print(f"{len(names)} exports checked")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

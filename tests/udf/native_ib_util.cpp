@@ -1,0 +1,7 @@
+// The server's allocator for native test programs of the portable code.
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" void* ib_util_malloc(int32_t size) {
+  return size < 0 ? nullptr : std::malloc(static_cast<size_t>(size));
+}
