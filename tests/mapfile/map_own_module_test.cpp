@@ -201,6 +201,22 @@ TEST(OwnMinimalModule, SideFileGivesNamesAndWithoutItPlaceholdersNameTheModule) 
   EXPECT_EQ(LocateMap(setbit)->minDebugInfo.size(), 31u);
 }
 
+TEST(OwnModuleEmbedding, ResourcesTheModuleHadSurviveBesideTheNewOne) {
+  HMODULE module = MapModule(BinDir() + "map_rsrc_probe.dll");
+  ASSERT_NE(module, nullptr);
+  auto text = [&](const char* type, const char* name) {
+    HRSRC info = FindResourceA(module, name, type);
+    if (info == nullptr) return std::string("<none>");
+    return std::string(static_cast<const char*>(LockResource(LoadResource(module, info))),
+                       SizeofResource(module, info));
+  };
+  EXPECT_EQ(text(MAKEINTRESOURCEA(10), "TQELEXCEPT").substr(0, 4), "TPF0");
+  EXPECT_EQ(text("PROBETYPE", "PROBENAME").substr(0, 5), "hello");
+  EXPECT_EQ(text("QEL", "EXCEPT").substr(0, 14), "QXUdfLibDbgMap");
+  const uint32_t add = reinterpret_cast<uint32_t>(GetProcAddress(module, "ProbeAdd"));
+  EXPECT_EQ(LookupProcName(add), "probe.cpp.ProbeAdd");
+}
+
 TEST(OwnModuleLookup, AddressOutsideEveryModuleGivesNothing) {
   TMfLookup r;
   EXPECT_FALSE(LookupAddress(0x10, r));
