@@ -4,6 +4,7 @@ add_library(qx_mapfile STATIC
   ${CMAKE_CURRENT_LIST_DIR}/map_build.cpp
   ${CMAKE_CURRENT_LIST_DIR}/map_cache.cpp
   ${CMAKE_CURRENT_LIST_DIR}/map_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/map_jdbg.cpp
   ${CMAKE_CURRENT_LIST_DIR}/map_pe_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/map_qel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/map_stream.cpp

@@ -222,10 +222,4 @@ bool ParseTd32(TMapFile& map, std::string_view data) {
   return !map.segments.Empty() || !map.publics.Empty() || !map.lines.Empty();
 }
 
-bool ParseJdbg(TMapFile& map, std::string_view data) {
-  (void)map;
-  (void)data;
-  return false;
-}
-
 }  // namespace qel

@@ -38,6 +38,10 @@ void WriteSeeds(const std::string& dir) {
       std::string(1, '\3') + PackBlock(EncodeDecodedStream(content, false)),
       std::string(1, '\4') + test::SettingsWithMinDebugInfo("$00000001, $00000002, $00000003"),
       std::string(1, '\5') + test::MakeImage(),
+      std::string(1, '\6') + test::MakeJdbg({{{0x0, "System"}, {0x100, "Unit1"}},
+                                              {{0x100, 28}, {0x108, 29}},
+                                              {{0x0, "System", "Move"}, {0x100, "Unit1", ""}},
+                                              true}),
   };
   int n = 0;
   for (const auto& seed : seeds)

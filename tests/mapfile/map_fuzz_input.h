@@ -12,7 +12,7 @@ namespace qel::test {
 
 inline void RunFuzzInput(std::string_view input) {
   if (input.empty()) return;
-  const unsigned selector = static_cast<unsigned char>(input[0]) % 6;
+  const unsigned selector = static_cast<unsigned char>(input[0]) % 7;
   const std::string data(input.substr(1));
   TMapFile map;
   map.baseOfCode = 0x401000;
@@ -34,6 +34,7 @@ inline void RunFuzzInput(std::string_view input) {
     case 2: ParseTextMap(map, data); break;
     case 3: UnpackBlock(data); break;
     case 4: FindMinDebugInfo(data); break;
+    case 6: ParseJdbg(map, data); break;
     case 5: {
       FakeEnvironment env;
       BuildMapFile(map, 0x10000000, "C:\\m.dll", data, env);

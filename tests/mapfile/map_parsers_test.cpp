@@ -474,6 +474,72 @@ TEST(Td32, InImageThroughTheDebugDirectory) {
   EXPECT_EQ(m.publics[0].address, kCode);
 }
 
+// --- JDBG -------------------------------------------------------------------------------
+
+test::JdbgSpec SampleJdbg() {
+  test::JdbgSpec j;
+  j.units = {{0x0, "C:\\src\\System"}, {0x100, "Unit1"}, {0x180, "Unit2"}};
+  j.lines = {{0x100, 28}, {0x108, 29}, {0x140, 40}, {0x1a0, 7}};
+  j.symbols = {{0x0, "System", "Move"},
+               {0x100, "Unit1", "TForm1.Click"},
+               {0x140, "Unit1", ""},
+               {0x180, "Unit2", "Run_2"}};
+  return j;
+}
+
+TEST(Jdbg, UnitsLinesAndSymbolsBecomeSegmentsLinesAndPublics) {
+  TMapFile m;
+  m.baseOfCode = 0x401000;
+  m.topOfCode = 0x401200;
+  ASSERT_TRUE(ParseJdbg(m, test::MakeJdbg(SampleJdbg())));
+  ASSERT_EQ(m.segments.Count(), 3u);
+  EXPECT_EQ(m.segments[0].name, "System");
+  EXPECT_EQ(m.segments[0].length, 0x100u);
+  EXPECT_EQ(m.segments[1].name, "Unit1");
+  EXPECT_EQ(m.segments[2].name, "Unit2");
+  EXPECT_EQ(m.segments[2].length, 0x80u);  // the last unit reaches the top of code
+  ASSERT_EQ(m.publics.Count(), 4u);
+  EXPECT_EQ(m.publics[0].name, "Move");
+  EXPECT_EQ(m.publics[1].name, "TForm1.Click");
+  EXPECT_EQ(m.publics[2].name, "initialization");
+  EXPECT_EQ(m.publics[3].name, "Run_2");
+  EXPECT_EQ(m.publics[3].address, 0x401180u);
+  ASSERT_EQ(m.lines.Count(), 4u);
+  EXPECT_EQ(m.lines[1].line, 29u);
+  EXPECT_EQ(m.lines[3].address, 0x4011a0u);
+}
+
+TEST(Jdbg, PlainWordsAreDecipheredAndBadChecksumsOrSizesRejected) {
+  test::JdbgSpec j = SampleJdbg();
+  j.symbols[3].second = "operator+ (x)";
+  TMapFile m;
+  ASSERT_TRUE(ParseJdbg(m, test::MakeJdbg(j)));
+  EXPECT_EQ(m.publics[3].name, "operator+ (x)");
+
+  std::string data = test::MakeJdbg(SampleJdbg());
+  std::string bad = data;
+  bad[40] ^= 1;
+  TMapFile m2;
+  EXPECT_FALSE(ParseJdbg(m2, bad));
+  j.checksum = false;
+  bad = test::MakeJdbg(j);
+  bad[29] = 0x55;  // checksum not claimed valid: not checked
+  TMapFile m3;
+  EXPECT_TRUE(ParseJdbg(m3, bad));
+  TMapFile m4;
+  EXPECT_FALSE(ParseJdbg(m4, data + "x"));  // not a multiple of 4
+}
+
+TEST(Jdbg, SideFileIsTheLastSourceTried) {
+  FakeEnvironment env;
+  env.files["C:\\app\\Mod.jdbg"] = test::MakeJdbg(SampleJdbg());
+  TMapFile m = Build(env);
+  ASSERT_TRUE(m.isValid);
+  EXPECT_EQ(m.publics[0].address, kCode);
+  env.files["C:\\app\\Mod.qel"] = BuildQelResource(SampleContent(), 3, false, 1, 2);
+  EXPECT_EQ(Build(env).publics[0].name, "Start");
+}
+
 // --- robustness ---------------------------------------------------------------------------
 
 TEST(Robustness, TruncatedSourcesNeverFaultAndTruncatedResourcesAreInvalid) {
@@ -522,6 +588,7 @@ TEST(Robustness, RandomMutationsOfEverySourceNeverFault) {
       std::string(1, '\3') + PackBlock(EncodeDecodedStream(SampleContent(), false)),
       std::string(1, '\4') + test::SettingsWithMinDebugInfo("x"),
       std::string(1, '\5') + MakeImage(),
+      std::string(1, '\6') + test::MakeJdbg(SampleJdbg()),
   };
   std::mt19937 random(20261208);
   for (int round = 0; round < 3000; ++round) {

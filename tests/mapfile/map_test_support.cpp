@@ -193,4 +193,109 @@ std::string MakeTd32(const Td32Spec& spec) {
   return out;
 }
 
+namespace {
+
+void PutValue(std::string& out, uint32_t value) {
+  do {
+    uint8_t b = value & 0x7f;
+    value >>= 7;
+    out += static_cast<char>(value ? b | 0x80 : b);
+  } while (value);
+}
+
+std::string EncodeWord(const std::string& name) {
+  std::string out;
+  std::vector<uint8_t> codes;
+  for (char c : name) {
+    if (c >= '0' && c <= '9') codes.push_back(static_cast<uint8_t>(c - '0' + 1));
+    else if (c >= 'A' && c <= 'Z') codes.push_back(static_cast<uint8_t>(c - 'A' + 0x0B));
+    else if (c >= 'a' && c <= 'z') codes.push_back(static_cast<uint8_t>(c - 'a' + 0x25));
+    else if (c == '_') codes.push_back(0x3F);
+    else {
+      out = "\x01";
+      for (char p : name) out += static_cast<char>(static_cast<uint8_t>(p) == 0xAA ? p : p ^ 0xAA);
+      return out + '\0';
+    }
+  }
+  codes.push_back(0);
+  while (codes.size() % 4) codes.push_back(0);
+  for (size_t i = 0; i < codes.size(); i += 4) {
+    out += static_cast<char>(codes[i] | codes[i + 1] << 6);
+    out += static_cast<char>(codes[i + 1] >> 2 | codes[i + 2] << 4);
+    out += static_cast<char>(codes[i + 2] >> 4 | codes[i + 3] << 2);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string MakeJdbg(const JdbgSpec& spec) {
+  std::string words;
+  std::map<std::string, uint32_t> wordAt;
+  auto word = [&](const std::string& name) -> uint32_t {
+    if (name.empty()) return 0;
+    auto it = wordAt.find(name);
+    if (it != wordAt.end()) return it->second;
+    uint32_t at = static_cast<uint32_t>(words.size()) + 1;
+    words += EncodeWord(name);
+    wordAt[name] = at;
+    return at;
+  };
+  std::string units, lines, symbols;
+  uint32_t previous = 0, previousName = 0;
+  for (const auto& u : spec.units) {
+    PutValue(units, u.first - previous);
+    uint32_t w = word(u.second);
+    PutValue(units, w - previousName);
+    previous = u.first;
+    previousName = w;
+  }
+  PutValue(units, 0x7FFFFFFF);
+  previous = 0;
+  uint32_t previousLine = 0;
+  for (const auto& l : spec.lines) {
+    PutValue(lines, l.first - previous);
+    PutValue(lines, l.second - previousLine);
+    previous = l.first;
+    previousLine = l.second;
+  }
+  PutValue(lines, 0x7FFFFFFF);
+  previous = 0;
+  uint32_t previousFirst = 0, previousSecond = 0;
+  for (const auto& sym : spec.symbols) {
+    PutValue(symbols, sym.offset - previous);
+    uint32_t f = word(sym.first), s = word(sym.second);
+    PutValue(symbols, f - previousFirst);
+    PutValue(symbols, s - previousSecond);
+    previous = sym.offset;
+    previousFirst = f;
+    previousSecond = s;
+  }
+  PutValue(symbols, 0x7FFFFFFF);
+
+  std::string out = "JDBG";
+  out += '\1';
+  out.resize(34, '\0');
+  uint32_t at = 34;
+  Set32(out, 5, at);  // units
+  out += units;
+  Set32(out, 9, 0);  // source names: not read
+  Set32(out, 13, at + static_cast<uint32_t>(units.size()));
+  out += symbols;
+  Set32(out, 17, static_cast<uint32_t>(out.size()));
+  out += lines;
+  Set32(out, 21, static_cast<uint32_t>(out.size()));
+  out += words;
+  while (out.size() % 4) out += '\0';
+  if (spec.checksum) {
+    uint32_t sum = 0;
+    for (size_t i = 34; i + 4 <= out.size(); i += 4)
+      sum += uint32_t(uint8_t(out[i])) | uint32_t(uint8_t(out[i + 1])) << 8 |
+             uint32_t(uint8_t(out[i + 2])) << 16 | uint32_t(uint8_t(out[i + 3])) << 24;
+    Set32(out, 29, sum);
+    out[33] = 1;
+  }
+  return out;
+}
+
 }  // namespace qel::test

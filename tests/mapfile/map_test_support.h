@@ -76,4 +76,15 @@ struct Td32Spec {
 };
 std::string MakeTd32(const Td32Spec& spec);
 
+// JDBG version 1 writer following the layout the parser documents. Names of letters,
+// digits and "_" are packed 6-bit words, others plain words.
+struct JdbgSpec {
+  std::vector<std::pair<uint32_t, std::string>> units;  // offset, name
+  std::vector<std::pair<uint32_t, uint32_t>> lines;     // offset, line
+  struct Sym { uint32_t offset; std::string first, second; };
+  std::vector<Sym> symbols;
+  bool checksum = true;
+};
+std::string MakeJdbg(const JdbgSpec& spec);
+
 }  // namespace qel::test
