@@ -20,7 +20,7 @@ int Usage() {
   return 2;
 }
 
-void Dump(const qel::TMapFile& map) {
+void Dump(const qx::TMapFile& map) {
   std::printf("module %s\nvalid %d\ncode $%08x-$%08x\ndata $%08x-$%08x\nentry $%08x\n",
               map.moduleFileName.c_str(), map.isValid ? 1 : 0, map.baseOfCode, map.topOfCode,
               map.baseOfData, map.topOfData, map.entryPoint);
@@ -43,17 +43,17 @@ int main(int argc, char** argv) {
   const bool dump = std::string(argv[1]) == "--dump";
   const std::string path = dump ? argv[2] : argv[1];
   std::string file;
-  if (!qel::ReadFileBytes(path, file)) {
+  if (!qx::ReadFileBytes(path, file)) {
     std::fprintf(stderr, "map_lookup: cannot read %s\n", path.c_str());
     return 1;
   }
-  const std::string image = qel::LayOutImage(file);
+  const std::string image = qx::LayOutImage(file);
   uint32_t peAt = 0, imageBase = 0;
-  qel::GetU32(image, 0x3C, peAt);
-  qel::GetU32(image, peAt + 24ull + 28, imageBase);
-  qel::TFileMapEnvironment env(image);
-  qel::TMapFile map;
-  qel::BuildMapFile(map, image.empty() ? 0 : imageBase, path, image, env);
+  qx::GetU32(image, 0x3C, peAt);
+  qx::GetU32(image, peAt + 24ull + 28, imageBase);
+  qx::TFileMapEnvironment env(image);
+  qx::TMapFile map;
+  qx::BuildMapFile(map, image.empty() ? 0 : imageBase, path, image, env);
   if (dump) {
     Dump(map);
     return map.isValid ? 0 : 1;
@@ -63,13 +63,13 @@ int main(int argc, char** argv) {
     uint32_t address = arg[0] == '+'
                            ? imageBase + static_cast<uint32_t>(std::strtoul(arg.c_str() + 1, nullptr, 16))
                            : static_cast<uint32_t>(std::strtoul(arg.c_str(), nullptr, 16));
-    qel::TMfLookup r;
-    if (!qel::LookupInMap(map, address, r)) {
+    qx::TMfLookup r;
+    if (!qx::LookupInMap(map, address, r)) {
       std::printf("$%08x: -\n", address);
       continue;
     }
     std::printf("$%08x: %s %s %s+$%x (start $%08x) line %d\n", address,
-                qel::FileNameOnly(r.moduleFileName).c_str(), r.unitName.c_str(),
+                qx::FileNameOnly(r.moduleFileName).c_str(), r.unitName.c_str(),
                 r.publicName.c_str(), address - r.publicAddress, r.publicAddress, r.line);
   }
   return 0;

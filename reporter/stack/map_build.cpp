@@ -4,7 +4,7 @@
 #include "map_sources.h"
 #include "map_stream.h"
 
-namespace qel {
+namespace qx {
 
 namespace {
 
@@ -206,4 +206,4 @@ void BuildMapFile(TMapFile& map, uint32_t moduleHandle, const std::string& modul
   if (loaded) SortLines(map);
 }
 
-}  // namespace qel
+}  // namespace qx

@@ -1,6 +1,6 @@
 #include "map_cache.h"
 
-namespace qel {
+namespace qx {
 
 TMapFileRef TMapCache::Find(const std::string& fileName, uint32_t currentStamp) {
   for (size_t i = 0; i < entries_.size(); ++i) {
@@ -19,4 +19,4 @@ void TMapCache::Add(uint32_t stamp, TMapFileRef map) {
 
 void TMapCache::Clear() { entries_.clear(); }
 
-}  // namespace qel
+}  // namespace qx

@@ -9,7 +9,7 @@
 
 #include "map_file.h"
 
-namespace qel {
+namespace qx {
 
 using TMapFileRef = std::shared_ptr<const TMapFile>;
 
@@ -30,4 +30,4 @@ class TMapCache {
   std::vector<Entry> entries_;
 };
 
-}  // namespace qel
+}  // namespace qx

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-namespace qel {
+namespace qx {
 
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -302,4 +302,4 @@ std::string ProcNameInMap(const TMapFile& map, uint32_t address) {
   return name;
 }
 
-}  // namespace qel
+}  // namespace qx

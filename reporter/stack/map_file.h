@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qel {
+namespace qx {
 
 struct TMfSegment {
   uint8_t isValid = 1;
@@ -147,4 +147,4 @@ bool SameText(std::string_view a, std::string_view b);
 std::string FileNameOnly(std::string_view path);
 std::string StripExtension(std::string_view path);
 
-}  // namespace qel
+}  // namespace qx

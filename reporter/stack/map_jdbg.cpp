@@ -19,7 +19,7 @@
 #include "map_sources.h"
 #include "map_stream.h"
 
-namespace qel {
+namespace qx {
 
 namespace {
 
@@ -182,4 +182,4 @@ bool ParseJdbg(TMapFile& map, std::string_view data) {
   return !map.segments.Empty() || !map.publics.Empty() || !map.lines.Empty();
 }
 
-}  // namespace qel
+}  // namespace qx

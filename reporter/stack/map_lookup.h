@@ -8,7 +8,7 @@
 #include "map_cache.h"
 #include "map_file.h"
 
-namespace qel {
+namespace qx {
 
 // The map of the module containing address (0: this module). Never null; an invalid map
 // when the address belongs to no module or anything fails. Valid maps stay cached.
@@ -35,4 +35,4 @@ using TMapHookInstaller = void (*)(TMapProcNameHookEntry procName, TMapLineHookE
 void MapFileStartup(TMapHookInstaller install);
 void MapFileShutdown(TMapHookInstaller install);
 
-}  // namespace qel
+}  // namespace qx

@@ -6,7 +6,7 @@
 #include "map_lookup.h"
 #include "map_sources.h"
 
-namespace qel {
+namespace qx {
 
 namespace {
 
@@ -175,4 +175,4 @@ void MapFileShutdown(TMapHookInstaller install) {
   gCache.Clear();
 }
 
-}  // namespace qel
+}  // namespace qx

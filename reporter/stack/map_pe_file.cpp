@@ -10,7 +10,7 @@
 
 #include "map_stream.h"
 
-namespace qel {
+namespace qx {
 
 namespace {
 
@@ -129,4 +129,4 @@ bool TFileMapEnvironment::FileLastWriteDay(const std::string& path, int64_t& day
   return true;
 }
 
-}  // namespace qel
+}  // namespace qx

@@ -9,7 +9,7 @@
 
 #include "map_sources.h"
 
-namespace qel {
+namespace qx {
 
 // Copies the headers and each section's raw data to its RVA. Empty when not a PE32 image.
 std::string LayOutImage(std::string_view file);
@@ -34,4 +34,4 @@ class TFileMapEnvironment : public IMapEnvironment {
 
 bool ReadFileBytes(const std::string& path, std::string& out);
 
-}  // namespace qel
+}  // namespace qx

@@ -8,7 +8,7 @@
 #include "map_sources.h"
 #include "map_stream.h"
 
-namespace qel {
+namespace qx {
 
 namespace {
 
@@ -285,4 +285,4 @@ std::string BuildQelResource(const TQelContent& content, uint32_t version, bool 
   return {};
 }
 
-}  // namespace qel
+}  // namespace qx

@@ -11,7 +11,7 @@
 
 #include "map_file.h"
 
-namespace qel {
+namespace qx {
 
 // What the map build needs from the module's surroundings.
 class IMapEnvironment {
@@ -94,4 +94,4 @@ std::string EncodeDecodedStream(const TQelContent& content, bool minimal);
 std::string BuildQelResource(const TQelContent& content, uint32_t version, bool minimal,
                              uint32_t id1, uint32_t id2);
 
-}  // namespace qel
+}  // namespace qx

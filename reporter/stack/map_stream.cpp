@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace qel {
+namespace qx {
 
 namespace {
 constexpr int64_t kStreamGranule = 8192;
@@ -100,4 +100,4 @@ void PutU32(std::string& out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
 }
 
-}  // namespace qel
+}  // namespace qx

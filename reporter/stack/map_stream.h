@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace qel {
+namespace qx {
 
 // An in-memory byte stream over decoded debug data. Reads never go past the end.
 class TMiniStream {
@@ -50,4 +50,4 @@ bool GetU16(std::string_view data, uint64_t offset, uint16_t& value);
 bool GetU32(std::string_view data, uint64_t offset, uint32_t& value);
 void PutU32(std::string& out, uint32_t value);
 
-}  // namespace qel
+}  // namespace qx

@@ -23,7 +23,7 @@
 #include "map_sources.h"
 #include "map_stream.h"
 
-namespace qel {
+namespace qx {
 
 namespace {
 
@@ -222,4 +222,4 @@ bool ParseTd32(TMapFile& map, std::string_view data) {
   return !map.segments.Empty() || !map.publics.Empty() || !map.lines.Empty();
 }
 
-}  // namespace qel
+}  // namespace qx

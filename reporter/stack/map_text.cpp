@@ -6,7 +6,7 @@
 
 #include "map_sources.h"
 
-namespace qel {
+namespace qx {
 
 namespace {
 
@@ -198,4 +198,4 @@ bool ParseTextMap(TMapFile& map, std::string_view text) {
   return sawSomething || !map.segments.Empty() || !map.publics.Empty() || !map.lines.Empty();
 }
 
-}  // namespace qel
+}  // namespace qx

@@ -28,14 +28,14 @@ double Seconds(Clock::time_point from) {
 uint64_t DwarfSize(const std::string& file) {
   uint32_t peAt = 0;
   uint16_t count = 0, optSize = 0;
-  if (!qel::GetU32(file, 0x3C, peAt) || !qel::GetU16(file, peAt + 6ull, count) ||
-      !qel::GetU16(file, peAt + 20ull, optSize))
+  if (!qx::GetU32(file, 0x3C, peAt) || !qx::GetU16(file, peAt + 6ull, count) ||
+      !qx::GetU16(file, peAt + 20ull, optSize))
     return 0;
   uint64_t total = 0;
   for (uint32_t i = 0; i < count; ++i) {
     uint64_t at = peAt + 24ull + optSize + 40ull * i;
     uint32_t raw = 0;
-    if (at + 40 > file.size() || !qel::GetU32(file, at + 16, raw)) break;
+    if (at + 40 > file.size() || !qx::GetU32(file, at + 16, raw)) break;
     std::string name = file.substr(at, 8);
     if (name.rfind(".debug", 0) == 0 || name[0] == '/') total += raw;
   }
@@ -50,22 +50,22 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string shipped, debug;
-  if (!qel::ReadFileBytes(argv[1], shipped) || !qel::ReadFileBytes(argv[2], debug)) {
+  if (!qx::ReadFileBytes(argv[1], shipped) || !qx::ReadFileBytes(argv[2], debug)) {
     std::fprintf(stderr, "map_bench: cannot read the modules\n");
     return 1;
   }
-  const std::string image = qel::LayOutImage(shipped);
+  const std::string image = qx::LayOutImage(shipped);
   uint32_t peAt = 0, imageBase = 0;
-  qel::GetU32(image, 0x3C, peAt);
-  qel::GetU32(image, peAt + 24ull + 28, imageBase);
-  qel::TFileMapEnvironment env(image);
+  qx::GetU32(image, 0x3C, peAt);
+  qx::GetU32(image, peAt + 24ull + 28, imageBase);
+  qx::TFileMapEnvironment env(image);
   std::string resource;
-  qel::FindImageResource(image, "QEL", "EXCEPT", resource);
+  qx::FindImageResource(image, "QEL", "EXCEPT", resource);
 
   const int builds = 50;
-  qel::TMapFile map;
+  qx::TMapFile map;
   auto start = Clock::now();
-  for (int i = 0; i < builds; ++i) qel::BuildMapFile(map, imageBase, argv[1], image, env);
+  for (int i = 0; i < builds; ++i) qx::BuildMapFile(map, imageBase, argv[1], image, env);
   const double buildSeconds = Seconds(start) / builds;
   if (!map.isValid) {
     std::fprintf(stderr, "map_bench: no map in %s\n", argv[1]);
@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
   uint64_t found = 0;
   start = Clock::now();
   for (int i = 0; i < lookups; ++i) {
-    qel::TMfLookup r;
-    found += qel::LookupInMap(map, map.baseOfCode + random() % span, r) ? r.line : 0;
+    qx::TMfLookup r;
+    found += qx::LookupInMap(map, map.baseOfCode + random() % span, r) ? r.line : 0;
   }
   const double lookupSeconds = Seconds(start);
 
@@ -101,16 +101,16 @@ int main(int argc, char** argv) {
     const int rounds = 20;
     start = Clock::now();
     for (int i = 0; i < rounds; ++i) {
-      qel::MapFileShutdown(nullptr);  // empty the cache
-      qel::LocateMap(inside);
+      qx::MapFileShutdown(nullptr);  // empty the cache
+      qx::LocateMap(inside);
     }
     std::printf("first lookup in the process (LocateMap, cache empty): %.3f ms\n",
                 Seconds(start) / rounds * 1000);
     start = Clock::now();
     const int cached = 20000;
     for (int i = 0; i < cached; ++i) {
-      qel::TMfLookup r;
-      qel::LookupAddress(inside + static_cast<uint32_t>(i % span), r);
+      qx::TMfLookup r;
+      qx::LookupAddress(inside + static_cast<uint32_t>(i % span), r);
     }
     std::printf("LookupAddress with the map cached: %.0f thousand/s\n",
                 cached / Seconds(start) / 1e3);

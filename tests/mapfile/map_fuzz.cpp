@@ -11,7 +11,7 @@
 namespace {
 
 void WriteSeeds(const std::string& dir) {
-  using namespace qel;
+  using namespace qx;
   TQelContent content;
   content.segments = {{0x0, 0x40, "main.cpp", true}, {0x40, 0x100, "util.cpp", true}};
   content.publics = {{"Start", 0x0}, {"Helper", 0x20}, {"Far", 0x13c}};
@@ -56,6 +56,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  qel::test::RunFuzzInput(std::string_view(reinterpret_cast<const char*>(data), size));
+  qx::test::RunFuzzInput(std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;
 }

@@ -8,7 +8,7 @@
 #include "map_sources.h"
 #include "map_test_support.h"
 
-namespace qel::test {
+namespace qx::test {
 
 inline void RunFuzzInput(std::string_view input) {
   if (input.empty()) return;
@@ -46,4 +46,4 @@ inline void RunFuzzInput(std::string_view input) {
     LineAt(map, a, next), PublicAt(map, a), SegmentAt(map, true, a), ProcNameInMap(map, a);
 }
 
-}  // namespace qel::test
+}  // namespace qx::test

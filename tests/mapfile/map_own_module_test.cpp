@@ -18,7 +18,7 @@
 #include "map_pe_file.h"
 #include "map_sources.h"
 
-namespace qel {
+namespace qx {
 namespace {
 
 struct Expected {
@@ -225,4 +225,4 @@ TEST(OwnModuleLookup, AddressOutsideEveryModuleGivesNothing) {
 }
 
 }  // namespace
-}  // namespace qel
+}  // namespace qx

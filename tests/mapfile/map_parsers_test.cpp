@@ -9,7 +9,7 @@
 #include "map_stream.h"
 #include "map_test_support.h"
 
-namespace qel {
+namespace qx {
 namespace {
 
 using test::FakeEnvironment;
@@ -627,4 +627,4 @@ TEST(Cache, FindsByNameIgnoringCaseAndDropsStaleEntries) {
 }
 
 }  // namespace
-}  // namespace qel
+}  // namespace qx

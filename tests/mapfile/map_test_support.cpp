@@ -1,6 +1,6 @@
 #include "map_test_support.h"
 
-namespace qel::test {
+namespace qx::test {
 
 std::string MakeImage(std::vector<SectionSpec> sections, uint32_t debugDirRva,
                       uint32_t debugDirSize) {
@@ -298,4 +298,4 @@ std::string MakeJdbg(const JdbgSpec& spec) {
   return out;
 }
 
-}  // namespace qel::test
+}  // namespace qx::test

@@ -10,7 +10,7 @@
 #include "map_sources.h"
 #include "map_stream.h"
 
-namespace qel::test {
+namespace qx::test {
 
 inline void Put16(std::string& s, uint16_t v) {
   s += static_cast<char>(v & 0xff);
@@ -87,4 +87,4 @@ struct JdbgSpec {
 };
 std::string MakeJdbg(const JdbgSpec& spec);
 
-}  // namespace qel::test
+}  // namespace qx::test
