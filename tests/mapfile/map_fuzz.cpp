@@ -16,7 +16,7 @@ void WriteSeeds(const std::string& dir) {
   content.segments = {{0x0, 0x40, "main.cpp", true}, {0x40, 0x100, "util.cpp", true}};
   content.publics = {{"Start", 0x0}, {"Helper", 0x20}, {"Far", 0x13c}};
   content.lines = {{5, 0x0}, {6, 0x8}, {300, 0x40}, {2, 0x50}};
-  test::Td32Spec td32;
+  test::Td32Input td32;
   td32.modules = {{"C:\\src\\Main.obj", {{1, 0x0, 0x100}, {2, 0x0, 0x40}}}};
   td32.sources = {{"main.cpp", 1, 0x0, 0xff, {{0x0, 10}, {0x10, 12}}}};
   td32.symbols = {{0x205, 1, 0x0, "@Main@Run$qv"}, {0x202, 2, 0x8, "Counter"}};

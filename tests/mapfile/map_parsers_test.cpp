@@ -403,8 +403,8 @@ TEST(TextMap, SideFileBesideTheModuleIsUsedWithoutImageHeaders) {
 
 // --- TD32 ---------------------------------------------------------------------------------
 
-test::Td32Spec SampleTd32() {
-  test::Td32Spec t;
+test::Td32Input SampleTd32() {
+  test::Td32Input t;
   t.modules = {{"C:\\src\\Main.obj", {{1, 0x0, 0x100}, {2, 0x0, 0x40}, {2, 0x40, 0x40}}},
                {"Lib.obj", {{1, 0x100, 0x80}}}};
   t.sources = {{"C:\\src\\main.cpp", 1, 0x0, 0xff, {{0x0, 10}, {0x10, 12}, {0x30, 15}}}};
@@ -443,7 +443,7 @@ TEST(Td32, ModulesSourcesAndSymbolsBecomeSegmentsLinesAndPublics) {
 }
 
 TEST(Td32, AlignedSymbolsAreReadWithoutGlobals) {
-  test::Td32Spec t = SampleTd32();
+  test::Td32Input t = SampleTd32();
   t.alignSym = true;
   TMapFile m;
   ASSERT_TRUE(ParseTd32(m, test::MakeTd32(t)));
@@ -476,8 +476,8 @@ TEST(Td32, InImageThroughTheDebugDirectory) {
 
 // --- JDBG -------------------------------------------------------------------------------
 
-test::JdbgSpec SampleJdbg() {
-  test::JdbgSpec j;
+test::JdbgInput SampleJdbg() {
+  test::JdbgInput j;
   j.units = {{0x0, "C:\\src\\System"}, {0x100, "Unit1"}, {0x180, "Unit2"}};
   j.lines = {{0x100, 28}, {0x108, 29}, {0x140, 40}, {0x1a0, 7}};
   j.symbols = {{0x0, "System", "Move"},
@@ -510,7 +510,7 @@ TEST(Jdbg, UnitsLinesAndSymbolsBecomeSegmentsLinesAndPublics) {
 }
 
 TEST(Jdbg, PlainWordsAreDecipheredAndBadChecksumsOrSizesRejected) {
-  test::JdbgSpec j = SampleJdbg();
+  test::JdbgInput j = SampleJdbg();
   j.symbols[3].second = "operator+ (x)";
   TMapFile m;
   ASSERT_TRUE(ParseJdbg(m, test::MakeJdbg(j)));

@@ -75,7 +75,7 @@ std::string SettingsWithMinDebugInfo(const std::string& id) {
   return s;
 }
 
-std::string MakeTd32(const Td32Spec& spec) {
+std::string MakeTd32(const Td32Input& input) {
   // Names first, so that every name index is known.
   std::vector<std::string> names;
   auto nameIndex = [&](const std::string& n) {
@@ -84,7 +84,7 @@ std::string MakeTd32(const Td32Spec& spec) {
   };
   struct Sub { uint16_t type; std::string data; };
   std::vector<Sub> subs;
-  for (const auto& m : spec.modules) {
+  for (const auto& m : input.modules) {
     std::string d;
     Put16(d, 0);
     Put16(d, 0);
@@ -100,7 +100,7 @@ std::string MakeTd32(const Td32Spec& spec) {
     }
     subs.push_back({0x120, d});
   }
-  for (const auto& src : spec.sources) {
+  for (const auto& src : input.sources) {
     // One file with one segment per source module.
     std::string d;
     Put16(d, 1);
@@ -124,7 +124,7 @@ std::string MakeTd32(const Td32Spec& spec) {
     subs.push_back({0x127, d});
   }
   std::string records;
-  for (const auto& sym : spec.symbols) {
+  for (const auto& sym : input.symbols) {
     std::string r;
     Put16(r, 0);
     Put16(r, sym.kind);
@@ -148,9 +148,9 @@ std::string MakeTd32(const Td32Spec& spec) {
     r[1] = static_cast<char>((r.size() - 2) >> 8);
     records += r;
   }
-  if (!spec.symbols.empty()) {
+  if (!input.symbols.empty()) {
     std::string d;
-    if (spec.alignSym) {
+    if (input.alignSym) {
       Put32(d, 1);
     } else {
       Put16(d, 0);
@@ -159,7 +159,7 @@ std::string MakeTd32(const Td32Spec& spec) {
       Put32(d, 0);
       Put32(d, 0);
     }
-    subs.push_back({static_cast<uint16_t>(spec.alignSym ? 0x125 : 0x129), d + records});
+    subs.push_back({static_cast<uint16_t>(input.alignSym ? 0x125 : 0x129), d + records});
   }
   std::string nameSub;
   Put32(nameSub, static_cast<uint32_t>(names.size()));
@@ -229,7 +229,7 @@ std::string EncodeWord(const std::string& name) {
 
 }  // namespace
 
-std::string MakeJdbg(const JdbgSpec& spec) {
+std::string MakeJdbg(const JdbgInput& input) {
   std::string words;
   std::map<std::string, uint32_t> wordAt;
   auto word = [&](const std::string& name) -> uint32_t {
@@ -243,7 +243,7 @@ std::string MakeJdbg(const JdbgSpec& spec) {
   };
   std::string units, lines, symbols;
   uint32_t previous = 0, previousName = 0;
-  for (const auto& u : spec.units) {
+  for (const auto& u : input.units) {
     PutValue(units, u.first - previous);
     uint32_t w = word(u.second);
     PutValue(units, w - previousName);
@@ -253,7 +253,7 @@ std::string MakeJdbg(const JdbgSpec& spec) {
   PutValue(units, 0x7FFFFFFF);
   previous = 0;
   uint32_t previousLine = 0;
-  for (const auto& l : spec.lines) {
+  for (const auto& l : input.lines) {
     PutValue(lines, l.first - previous);
     PutValue(lines, l.second - previousLine);
     previous = l.first;
@@ -262,7 +262,7 @@ std::string MakeJdbg(const JdbgSpec& spec) {
   PutValue(lines, 0x7FFFFFFF);
   previous = 0;
   uint32_t previousFirst = 0, previousSecond = 0;
-  for (const auto& sym : spec.symbols) {
+  for (const auto& sym : input.symbols) {
     PutValue(symbols, sym.offset - previous);
     uint32_t f = word(sym.first), s = word(sym.second);
     PutValue(symbols, f - previousFirst);
@@ -287,7 +287,7 @@ std::string MakeJdbg(const JdbgSpec& spec) {
   Set32(out, 21, static_cast<uint32_t>(out.size()));
   out += words;
   while (out.size() % 4) out += '\0';
-  if (spec.checksum) {
+  if (input.checksum) {
     uint32_t sum = 0;
     for (size_t i = 34; i + 4 <= out.size(); i += 4)
       sum += uint32_t(uint8_t(out[i])) | uint32_t(uint8_t(out[i + 1])) << 8 |

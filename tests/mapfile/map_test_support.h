@@ -64,7 +64,7 @@ class FakeEnvironment : public IMapEnvironment {
 std::string SettingsWithMinDebugInfo(const std::string& id);
 
 // TD32 writer following the record layouts the parser documents.
-struct Td32Spec {
+struct Td32Input {
   struct Module { std::string name; std::vector<std::array<uint32_t, 3>> segs; };  // seg, off, size
   struct Source { std::string file; uint16_t seg; uint32_t start, end;
                   std::vector<std::pair<uint32_t, uint16_t>> lines; };  // offset, line
@@ -74,17 +74,17 @@ struct Td32Spec {
   std::vector<Sym> symbols;
   bool alignSym = false;  // 125h instead of 129h
 };
-std::string MakeTd32(const Td32Spec& spec);
+std::string MakeTd32(const Td32Input& input);
 
 // JDBG version 1 writer following the layout the parser documents. Names of letters,
 // digits and "_" are packed 6-bit words, others plain words.
-struct JdbgSpec {
+struct JdbgInput {
   std::vector<std::pair<uint32_t, std::string>> units;  // offset, name
   std::vector<std::pair<uint32_t, uint32_t>> lines;     // offset, line
   struct Sym { uint32_t offset; std::string first, second; };
   std::vector<Sym> symbols;
   bool checksum = true;
 };
-std::string MakeJdbg(const JdbgSpec& spec);
+std::string MakeJdbg(const JdbgInput& input);
 
 }  // namespace qx::test
