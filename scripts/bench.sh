@@ -10,3 +10,4 @@ qx_start_display
 qx_prepare_prefix
 cd "$BUILD_DIR/bin"
 wine udf_bench.exe 2>&1 | tr -d '\r'
+wine settings_bench.exe 2>&1 | tr -d '\r'

@@ -8,5 +8,6 @@ export BUILD_DIR=${BUILD_DIR:-$root/build}
 trap qx_stop_display EXIT
 qx_start_display
 qx_prepare_prefix
+qx_unmanaged_windows
 cd "$BUILD_DIR"
 ctest --output-on-failure -j 2 "$@"

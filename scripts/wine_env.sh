@@ -46,3 +46,13 @@ qx_prepare_prefix() {
     touch "$WINEPREFIX/.qx-ready"
   fi
 }
+
+# Without a window manager on the display, Wine waits two seconds for one each time it
+# destroys a managed window; unmanaged windows are destroyed at once.
+qx_unmanaged_windows() {
+  if [ ! -f "$WINEPREFIX/.qx-unmanaged" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    wineserver -w || true
+    touch "$WINEPREFIX/.qx-unmanaged"
+  fi
+}

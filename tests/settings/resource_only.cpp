@@ -1,0 +1,1 @@
+// A module that carries only resources.

@@ -1,0 +1,531 @@
+// The settings store in a real process: this build's stream, inheritance between modules,
+// several reporter copies sharing one buffer, writes, placeholders and the opening rules.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "default_settings.h"
+#include "settings_buffer_win.h"
+#include "settings_open_win.h"
+#include "settings_stream.h"
+#include "settings_text_lists.h"
+#include "tikv_settings.h"
+
+namespace qx {
+namespace {
+
+// The version text VersionVar points at in one test.
+const char* gVersionText = "7.7 beta";
+
+std::string ExeFolder() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string text = path;
+  return text.substr(0, text.find_last_of("\\/") + 1);
+}
+
+std::vector<std::string> gMessages;
+void CaptureMessage(const char* text) { gMessages.push_back(text); }
+
+template <class Function>
+Function Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+ComPtr<TIKVSettings> Open(HMODULE module) {
+  return ComPtr<TIKVSettings>::Adopt(new TIKVSettings(module, true));
+}
+
+// This build's settings, as the table gives them: B Boolean, I integer, T text.
+struct BuildValue {
+  const char* name;
+  char kind;
+  int32_t number;
+  const char* text;
+};
+const BuildValue kThisBuild[] = {
+    {"Enabled", 'B', 1, ""}, {"NoSettings", 'B', 0, ""}, {"CheckFileCrc", 'B', 1, ""},
+    {"CheckFreeze", 'B', 0, ""}, {"FreezeTimeout", 'I', 60000, ""}, {"AutoSave", 'B', 1, ""},
+    {"AutoSaveIfNotSent", 'B', 1, ""}, {"AutoSend", 'B', 0, ""}, {"AutoSendBox", 'B', 0, ""},
+    {"AutoClip", 'B', 0, ""}, {"PauseThreads", 'B', 0, ""}, {"PlWaitBox", 'B', 1, ""},
+    {"AutoContinue", 'B', 0, ""}, {"AutoRestart", 'I', 0, ""}, {"AutoClose", 'I', 0, ""},
+    {"SendBtnVis", 'B', 1, ""}, {"SaveBtnVis", 'B', 0, ""}, {"PrintBtnVis", 'B', 0, ""},
+    {"ShowBtnVis", 'B', 1, ""}, {"ContinueBtnVis", 'B', 1, ""}, {"RestartBtnVis", 'B', 1, ""},
+    {"CloseBtnVis", 'B', 1, ""}, {"FocusedBtn", 'I', 0, ""},
+    {"SendAssis", 'T', 0, "SendAssistant"}, {"SaveAssis", 'T', 0, "SaveAssistant"},
+    {"PrintAssis", 'T', 0, "PrintAssistant"}, {"AutoShowBugRep", 'B', 0, ""},
+    {"UglyBtns", 'B', 0, ""}, {"MailAddr", 'T', 0, ""}, {"SendInBackgr", 'B', 1, ""},
+    {"MailAsSmtpServer", 'B', 0, ""}, {"MailAsSmtpClient", 'B', 0, ""},
+    {"UploadViaHttp", 'B', 0, ""}, {"MailViaMapi", 'B', 1, ""}, {"MailViaMailto", 'B', 1, ""},
+    {"SmtpServer", 'T', 0, ""}, {"SmtpAccount", 'T', 0, ""}, {"SmtpPort", 'I', 25, ""},
+    {"SmtpPassword", 'T', 0, ""}, {"HttpServer", 'T', 0, ""}, {"HttpAccount", 'T', 0, ""},
+    {"HttpPort", 'I', 80, ""}, {"HttpPassword", 'T', 0, ""}, {"AttachBugRep", 'B', 1, ""},
+    {"AttachBugRepFile", 'B', 1, ""}, {"DelBugRepFile", 'B', 1, ""},
+    {"BugRepSendAs", 'T', 0, "bugreport.txt"}, {"BugRepZip", 'T', 0, ""},
+    {"ScrShotDepth", 'I', 8, ""}, {"ScrShotAppOnly", 'B', 0, ""},
+    {"ScrShotSendAs", 'T', 0, "screenshot.png"}, {"ScrShotZip", 'T', 0, ""},
+    {"AddAttachs", 'T', 0, ""}, {"BugRepFile", 'T', 0, "bugreport.txt"},
+    {"AppendBugReps", 'B', 1, ""}, {"BugRepFileSize", 'I', 100000, ""},
+    {"NoDupExcepts", 'B', 1, ""}, {"NoDupFreezes", 'B', 1, ""}, {"DupExceptDef", 'I', 1, ""},
+    {"DupFreezeDef", 'I', 2, ""}, {"ListThreads", 'B', 1, ""}, {"CpuRegs", 'B', 1, ""},
+    {"StackDump", 'B', 1, ""}, {"ShowDisAsm", 'B', 1, ""}, {"HideUglyItems", 'B', 0, ""},
+    {"ShowRelAddrs", 'B', 1, ""}, {"ShowRelLines", 'B', 1, ""}, {"FormatDisAsm", 'B', 0, ""},
+    {"LimitDisAsm", 'I', 5, ""}, {"Plugins", 'T', 0, "modules|processes|hardware"},
+    {"F1Classes", 'T', 0, "EDBEditError"}, {"F2Classes", 'T', 0, ""},
+    {"F1NoBugRep", 'B', 1, ""}, {"F2NoBugRep", 'B', 0, ""}, {"GnNoBugRep", 'B', 0, ""},
+    {"F1NoScrShot", 'B', 1, ""}, {"F2NoScrShot", 'B', 0, ""}, {"GnNoScrShot", 'B', 0, ""},
+    {"F1NoHandlers", 'B', 1, ""}, {"F2NoHandlers", 'B', 0, ""}, {"GnNoHandlers", 'B', 0, ""},
+    {"F1NoSuspend", 'B', 1, ""}, {"F2NoSuspend", 'B', 0, ""}, {"GnNoSuspend", 'B', 0, ""},
+    {"F1ShowCfg", 'I', 3, ""}, {"F2ShowCfg", 'I', 0, ""}, {"GnShowCfg", 'I', 0, ""},
+    {"F1Assis", 'T', 0, ""}, {"F2Assis", 'T', 0, ""}, {"GnAssis", 'T', 0, ""},
+    {"Assistant1", 'T', 0, "SendAssistant|Send Assistant|ContactForm|DetailsForm|ScrShotForm"},
+    {"Assistant2", 'T', 0, "SaveAssistant|Save Assistant|ContactForm|DetailsForm"},
+    {"Assistant3", 'T', 0, "PrintAssistant|Print Assistant|ContactForm|DetailsForm"},
+    {"TitleBar", 'T', 0, "%appname%"}, {"ExceptMsg", 'T', 0, "An error occurred in the application."},
+    {"FrozenMsg", 'T', 0, "The application seems to be frozen."},
+    {"BitFaultMsg", 'T', 0, "The file \"%modname%\" seems to be corrupt!"},
+    {"SendBtnTxt", 'T', 0, "send bug report"}, {"SaveBtnTxt", 'T', 0, "save bug report"},
+    {"PrintBtnTxt", 'T', 0, "print bug report"}, {"ShowBtnTxt", 'T', 0, "show bug report"},
+    {"ContinueBtnTxt", 'T', 0, "continue application"},
+    {"RestartBtnTxt", 'T', 0, "restart application"},
+    {"CloseBtnTxt", 'T', 0, "close application"}, {"OkBtnTxt", 'T', 0, "&OK"},
+    {"DetailsBtnTxt", 'T', 0, "&Details"}, {"PlWaitTitle", 'T', 0, "Information"},
+    {"PlWaitText", 'T', 0, "Please wait a moment..."}, {"MailSubj", 'T', 0, "bug report"},
+    {"MailBody", 'T', 0, "please find the bug report attached"},
+    {"SendBoxTitle", 'T', 0, "Sending bug report..."},
+    {"PrepAttMsg", 'T', 0, "Preparing attachments..."},
+    {"MxLookMsg", 'T', 0, "Searching for mail server..."},
+    {"ConnMsg", 'T', 0, "Connecting to server..."}, {"AuthMsg", 'T', 0, "Authentication..."},
+    {"SendMailMsg", 'T', 0, "Sending mail..."}, {"FieldMsg", 'T', 0, "Setting fields..."},
+    {"SendAttMsg", 'T', 0, "Sending attachments..."}, {"SendFinalMsg", 'T', 0, "Finalizing..."},
+    {"SendFailMsg", 'T', 0, "Sorry, sending the bug report didn't work."},
+};
+
+TEST(BuiltModule, CarriesThisBuildsStreamAndPictures) {
+  HMODULE dll = LoadLibraryExA((ExeFolder() + "QXUdfLib.dll").c_str(), nullptr,
+                               LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(dll, nullptr);
+  HRSRC info = FindResourceA(dll, "TQELEXCEPT", MAKEINTRESOURCEA(10));
+  ASSERT_NE(info, nullptr);
+  const auto* data = static_cast<const uint8_t*>(LockResource(LoadResource(dll, info)));
+  StreamParseResult parsed = ParseSettingsStream(data, SizeofResource(dll, info));
+  EXPECT_TRUE(parsed.headerMatched);
+  EXPECT_FALSE(parsed.truncated);
+  EXPECT_EQ(parsed.invalidTypeByte, -1);
+  ASSERT_EQ(parsed.properties.size(), std::size(kThisBuild));
+  for (const BuildValue& want : kThisBuild) {
+    SCOPED_TRACE(want.name);
+    int copies = 0;
+    const StreamProperty* found = nullptr;
+    for (const StreamProperty& p : parsed.properties) {
+      if (p.name != want.name) continue;
+      ++copies;
+      found = &p;
+    }
+    ASSERT_EQ(copies, 1);
+    const StreamProperty& got = *found;
+    switch (want.kind) {
+      case 'B':
+        EXPECT_EQ(got.kind, PropertyKind::Boolean);
+        EXPECT_EQ(got.boolValue, want.number != 0);
+        break;
+      case 'I':
+        EXPECT_EQ(got.kind, PropertyKind::Integer);
+        EXPECT_EQ(got.intValue, want.number);
+        break;
+      default:
+        EXPECT_EQ(got.kind, PropertyKind::Text);
+        EXPECT_EQ(got.text, want.text);
+    }
+  }
+  // Exactly the defaults minus AutoDelay, MailFrom, AddFields and VersionVar, plus three.
+  int fromDefaults = 0;
+  for (const TSettingsProperty& d : DefaultSettings)
+    for (const StreamProperty& p : parsed.properties) fromDefaults += p.name == d.name;
+  EXPECT_EQ(fromDefaults, 117);
+  for (const char* picture : {"KVIPLWAIT", "KVISEND32"}) {
+    HRSRC bitmap = FindResourceA(dll, picture, MAKEINTRESOURCEA(2));
+    ASSERT_NE(bitmap, nullptr) << picture;
+    EXPECT_EQ(SizeofResource(dll, bitmap), 40u + 4096u) << picture;
+  }
+  FreeLibrary(dll);
+}
+
+TEST(MainSettings, ReadsTheStreamThenTheDefaults) {
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  ASSERT_TRUE(main);
+  EXPECT_EQ(main->ModuleHandle(), GetModuleHandleA(nullptr));
+  EXPECT_TRUE(main->HasSettings());
+  EXPECT_TRUE(main->GetEnabled());
+  EXPECT_EQ(main->GetAutoDelay(), 60u);         // not in the stream: the default
+  EXPECT_EQ(main->GetFreezeTimeout(), 60000u);  // stream, not the default 60
+  EXPECT_EQ(main->GetFocusedBtn(), 0u);
+  EXPECT_EQ(main->GetScrShotDepth(), 8);
+  EXPECT_EQ(main->GetF1ShowCfg(), 3u);
+  EXPECT_FALSE(main->GetMinDebugInfo());
+  EXPECT_EQ(main->GetMailFrom(), "");
+  EXPECT_EQ(main->GetTitleBar(), "settings_win_test.exe");
+  EXPECT_EQ(main->GetBitFaultMsg(), "The file \"settings_win_test.exe\" seems to be corrupt!");
+  EXPECT_EQ(main->GetContinueBtnTxt(), "continue application");
+  auto access = main.As<IPropertyAccess>(IID_IPropertyAccess);
+  ASSERT_TRUE(access);
+  EXPECT_EQ(access->ReadInt("AutoSave"), 0);  // a Boolean read as integer
+  EXPECT_FALSE(access->ReadBool("FreezeTimeout"));
+  EXPECT_EQ(access->ReadText("NoSuchProperty"), "");
+  EXPECT_EQ(access->ReadUInt("NoSuchProperty"), 0u);
+  EXPECT_TRUE(main->PluginEnabled("Processes"));
+  EXPECT_EQ(main->OpenAssistant("SendAssistant"), nullptr);
+}
+
+TEST(MainSettings, InterfaceSlotsKeepTheirOrder) {
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  void** table = *reinterpret_cast<void***>(main.Get());
+  using GetUInt = uint32_t(__stdcall*)(void*);
+  using GetHandle = HMODULE(__stdcall*)(void*);
+  EXPECT_EQ(reinterpret_cast<GetHandle>(table[3])(main.Get()), GetModuleHandleA(nullptr));
+  EXPECT_EQ(reinterpret_cast<GetUInt>(table[24])(main.Get()), 60u);  // AutoDelay get
+  // HasSettings opens what IKVModuleSettings adds, right after the 191 of IKVSettings.
+  using GetBool = bool(__stdcall*)(void*);
+  EXPECT_TRUE(reinterpret_cast<GetBool>(table[3 + 191])(main.Get()));
+  auto access = main.As<IPropertyAccess>(IID_IPropertyAccess);
+  void** accessTable = *reinterpret_cast<void***>(access.Get());
+  using ReadInt = int32_t(__stdcall*)(void*, const char*);
+  EXPECT_EQ(reinterpret_cast<ReadInt>(accessTable[4])(access.Get(), "SmtpPort"), 25);
+}
+
+TEST(Inheritance, ModuleWithoutStreamReadsEverythingFromMainSettings) {
+  HMODULE noStream = LoadLibraryA("settings_probe_nores.dll");
+  ASSERT_NE(noStream, nullptr);
+  ComPtr<TIKVSettings> settings = Open(noStream);
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  auto mainAccess = main.As<IPropertyAccess>(IID_IPropertyAccess);
+  EXPECT_FALSE(settings->HasSettings());
+  std::vector<const char*> names;
+  for (const TSettingsProperty& d : DefaultSettings) names.push_back(d.name);
+  for (const char* extra : {"Assistant1", "Assistant2", "Assistant3", "MinDebugInfo"})
+    names.push_back(extra);
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(settings->ReadBool(name), mainAccess->ReadBool(name));
+    EXPECT_EQ(settings->ReadInt(name), mainAccess->ReadInt(name));
+    EXPECT_EQ(settings->ReadText(name), mainAccess->ReadText(name));
+  }
+  EXPECT_EQ(settings->GetAutoDelay(), 60u);
+  EXPECT_EQ(settings->GetTitleBar(), "settings_win_test.exe");
+  EXPECT_FALSE(settings->SetAutoSave(false));  // invalid object: no writes
+  EXPECT_FALSE(settings->WriteText("Anything", "x"));
+  // The probe's own copy opened its own module's settings at start-up: without a stream
+  // they are invalid, and its reads fall back to the built-in defaults.
+  using HasSettingsFn = bool (*)();
+  auto probeHas = Export<HasSettingsFn>(noStream, "ProbeHasSettings");
+  ASSERT_NE(probeHas, nullptr);
+  EXPECT_FALSE(probeHas());
+  settings = nullptr;
+  FreeLibrary(noStream);
+}
+
+TEST(Writes, KindChecksSharingAndReread) {
+  ComPtr<TIKVSettings> first = Open(GetModuleHandleA(nullptr));
+  ComPtr<TIKVSettings> second = Open(GetModuleHandleA(nullptr));
+  EXPECT_FALSE(first->WriteInt("AutoSave", 0));  // stored as Boolean
+  EXPECT_TRUE(second->GetAutoSave());
+  EXPECT_TRUE(first->SetAutoSave(false));
+  EXPECT_FALSE(second->GetAutoSave());
+  EXPECT_TRUE(first->SetMailAddr("bugs@example.com"));
+  EXPECT_EQ(second->GetMailAddr(), "bugs@example.com");
+  EXPECT_TRUE(first->SetAutoDelay(5));  // absent from the stream: added as Integer
+  EXPECT_EQ(second->GetAutoDelay(), 5u);
+  EXPECT_TRUE(first->WriteText("NewText", "fresh"));
+  EXPECT_EQ(second->ReadText("NewText"), "fresh");
+  EXPECT_FALSE(first->WriteBool("NewText", true));
+  EXPECT_TRUE(first->SetMailAddr(""));
+  EXPECT_EQ(second->GetMailAddr(), "");
+  EXPECT_EQ(second->SharedRecord(), first->SharedRecord());
+
+  second->Reread();
+  EXPECT_TRUE(first->GetAutoSave());
+  EXPECT_EQ(first->GetAutoDelay(), 60u);
+  EXPECT_EQ(first->ReadText("NewText"), "");
+  EXPECT_EQ(first->SharedRecord()->count, 120);
+}
+
+TEST(Writes, FieldAttachmentAndPluginLists) {
+  ComPtr<TIKVSettings> settings = Open(GetModuleHandleA(nullptr));
+  ASSERT_TRUE(settings->WriteText("AddFields", "Build=17|Site=Main office"));
+  ASSERT_TRUE(settings->WriteText("AddAttachs", "c:\\logs\\app.log>app.log>logs.zip>log"));
+  ComPtr<IKVFields> fields = ComPtr<IKVFields>::Adopt(settings->AddFields());
+  ASSERT_TRUE(fields);
+  EXPECT_EQ(fields->ItemCount(), 2);
+  EXPECT_EQ(fields->Content("site"), "Main office");
+  fields->Add("Extra", " 3 ");
+  EXPECT_EQ(settings->ReadText("AddFields"), "Build=17|Site=Main office|Extra=3");
+  ComPtr<IKVAttachments> attachs = ComPtr<IKVAttachments>::Adopt(settings->AddAttachs());
+  ASSERT_TRUE(attachs);
+  std::string source, sendAs, zip, field;
+  ASSERT_TRUE(attachs->Item(0, source, sendAs, zip, field));
+  EXPECT_EQ(source, "c:\\logs\\app.log");
+  EXPECT_EQ(zip, "logs.zip");
+  attachs->Add("d:\\shot.png", "", "", "");
+  EXPECT_EQ(settings->ReadText("AddAttachs"),
+            "c:\\logs\\app.log>app.log>logs.zip>log|d:\\shot.png>shot.png>>shot");
+
+  settings->SwitchPlugin("hardware", false);
+  EXPECT_FALSE(settings->PluginEnabled("hardware"));
+  EXPECT_EQ(settings->ReadText("Plugins"), "modules|processes");
+  settings->SwitchPlugin("Hardware", true);
+  EXPECT_EQ(settings->ReadText("Plugins"), "modules|processes|Hardware");
+  settings->Reread();
+  // The lists outlive their settings object without writing into freed memory.
+  settings = nullptr;
+  fields->Add("After", "1");
+  attachs->Clear();
+}
+
+TEST(Writes, ReadersNeverSeeAFreedText) {
+  ComPtr<TIKVSettings> writer = Open(GetModuleHandleA(nullptr));
+  ComPtr<TIKVSettings> reader = Open(GetModuleHandleA(nullptr));
+  std::atomic<bool> done{false};
+  std::atomic<int> bad{0};
+  writer->SetMailBody("short");
+  std::thread readThread([&] {
+    while (!done) {
+      std::string text = reader->GetMailBody();
+      if (text != "short" && text != std::string(200, 'L')) ++bad;
+    }
+  });
+  for (int i = 0; i < 20000; ++i) {
+    writer->SetMailBody(i % 2 ? "short" : std::string(200, 'L'));
+    if (i % 1000 == 0) writer->WriteText(("Grow" + std::to_string(i)).c_str(), "x");
+  }
+  done = true;
+  readThread.join();
+  EXPECT_EQ(bad.load(), 0);
+  writer->Reread();
+}
+
+TEST(SharedBuffer, TwoReporterCopiesShareOneBuffer) {
+  std::string folder = ExeFolder();
+  std::string copyPath = folder + "settings_probe_copy.dll";
+  ASSERT_TRUE(CopyFileA((folder + "settings_probe.dll").c_str(), copyPath.c_str(), FALSE));
+  SettingsBuffer* ours = MappedSettingsBuffer();
+  ASSERT_NE(ours, nullptr);
+  LONG before = ours->refCount;
+
+  HMODULE first = LoadLibraryA("settings_probe.dll");
+  HMODULE second = LoadLibraryA(copyPath.c_str());
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  ASSERT_NE(first, second);
+  using BufferFn = SettingsBuffer* (*)();
+  using ReadIntFn = int (*)(const char*);
+  using ReadTextFn = int (*)(const char*, char*, int);
+  auto firstBuffer = Export<BufferFn>(first, "ProbeBuffer");
+  auto secondBuffer = Export<BufferFn>(second, "ProbeBuffer");
+  auto firstReadInt = Export<ReadIntFn>(first, "ProbeReadInt");
+  auto firstReadText = Export<ReadTextFn>(first, "ProbeReadText");
+  ASSERT_TRUE(firstBuffer && secondBuffer && firstReadInt && firstReadText);
+  // One block: both copies' start-ups counted in ours, all views show the same list.
+  EXPECT_EQ(ours->refCount, before + 2);
+  EXPECT_EQ(firstBuffer()->head, ours->head);
+  EXPECT_EQ(secondBuffer()->mapping, ours->mapping);
+  int modules = 0;
+  for (TSettingsModule* m = ours->head; m != nullptr; m = m->next)
+    modules += m->module == first || m->module == second;
+  EXPECT_EQ(modules, 2);
+
+  // A write through our copy is seen by the probe's own copy: the record is shared.
+  ComPtr<TIKVSettings> firstSettings = Open(first);
+  EXPECT_EQ(firstSettings->SharedRecord()->refCount, 2);
+  EXPECT_TRUE(firstSettings->SetSmtpPort(2525));
+  EXPECT_EQ(firstReadInt("SmtpPort"), 2525);
+
+  FreeLibrary(second);
+  EXPECT_EQ(ours->refCount, before + 2);  // the probe's main settings plus our object
+  for (TSettingsModule* m = ours->head; m != nullptr; m = m->next)
+    EXPECT_NE(m->module, second);
+  char text[128];
+  firstReadText("ExceptMsg", text, sizeof text);
+  EXPECT_STREQ(text, "An error occurred in the application.");
+  EXPECT_EQ(firstReadInt("SmtpPort"), 2525);
+  EXPECT_EQ(firstReadInt("AutoDelay"), 60);
+  firstSettings = nullptr;
+  FreeLibrary(first);
+  EXPECT_EQ(ours->refCount, before);
+  DeleteFileA(copyPath.c_str());
+}
+
+TEST(StreamErrors, UnknownTypeShowsTheMessageAndKeepsEarlierProperties) {
+  gMessages.clear();
+  SetSettingsMessageHandler(CaptureMessage);
+  HMODULE bad = LoadLibraryA("settings_bad_stream.dll");
+  ASSERT_NE(bad, nullptr);
+  {
+    ComPtr<TIKVSettings> settings = Open(bad);
+    ASSERT_EQ(gMessages.size(), 1u);
+    EXPECT_EQ(gMessages[0], "Internal error: Invalid settings resource ($5).");
+    EXPECT_TRUE(settings->HasSettings());
+    EXPECT_TRUE(settings->ReadBool("Before"));
+    EXPECT_EQ(settings->ReadInt("Also Ok"), -5);
+    EXPECT_FALSE(settings->ReadBool("After"));
+    EXPECT_EQ(settings->SharedRecord()->count, 2);
+  }
+  HMODULE wrong = LoadLibraryA("settings_wrong_header.dll");
+  ASSERT_NE(wrong, nullptr);
+  {
+    ComPtr<TIKVSettings> settings = Open(wrong);
+    EXPECT_EQ(gMessages.size(), 1u);  // no message for a header mismatch
+    EXPECT_TRUE(settings->HasSettings());
+    EXPECT_EQ(settings->SharedRecord()->count, 0);
+    EXPECT_TRUE(settings->GetEnabled());  // from the main settings, not the stream
+  }
+  SetSettingsMessageHandler(nullptr);
+  FreeLibrary(bad);
+  FreeLibrary(wrong);
+}
+
+TEST(StreamTexts, WideAndUtf8TextsArriveInTheSystemCodePage) {
+  HMODULE texts = LoadLibraryA("settings_text_kinds.dll");
+  ASSERT_NE(texts, nullptr);
+  {
+    ComPtr<TIKVSettings> settings = Open(texts);
+    ASSERT_EQ(settings->SharedRecord()->count, 3);
+    EXPECT_EQ(settings->ReadText("Wide"), "W\xE9?");  // U+263A has no 8-bit form
+    EXPECT_EQ(settings->ReadText("Utf8"), "x\xFCy");
+    EXPECT_EQ(settings->ReadText("Empty"), "");
+    EXPECT_EQ(settings->SharedRecord()->properties[2].text, nullptr);
+  }
+  FreeLibrary(texts);
+}
+
+TEST(StreamTexts, PasswordsAreDescrambledWhenTheStreamIsRead) {
+  HMODULE passwords = LoadLibraryA("settings_passwords.dll");
+  ASSERT_NE(passwords, nullptr);
+  {
+    ComPtr<TIKVSettings> settings = Open(passwords);
+    EXPECT_EQ(settings->GetSmtpPassword(), "s3cret pass|>");
+    EXPECT_EQ(settings->GetHttpPassword(), "\"quoted\" \\ and wide: \xE9");
+    // Stored scrambled: the plain text appears nowhere in the module.
+    HRSRC info = FindResourceA(passwords, "TQELEXCEPT", MAKEINTRESOURCEA(10));
+    std::string stream(static_cast<const char*>(LockResource(LoadResource(passwords, info))),
+                       SizeofResource(passwords, info));
+    EXPECT_EQ(stream.find("s3cret"), std::string::npos);
+    EXPECT_NE(stream.find("reporter@example.com"), std::string::npos);
+  }
+  FreeLibrary(passwords);
+}
+
+IAssistant* RecordAssistant(const AssistantDefinition& definition, IUnknown* context);
+std::vector<AssistantDefinition> gAssistants;
+IAssistant* RecordAssistant(const AssistantDefinition& definition, IUnknown*) {
+  gAssistants.push_back(definition);
+  return nullptr;
+}
+
+TEST(Assistants, DefinitionsReachTheRegisteredBuilder) {
+  ComPtr<TIKVSettings> settings = Open(GetModuleHandleA(nullptr));
+  EXPECT_EQ(settings->OpenAssistant("SendAssistant"), nullptr);  // no builder: nothing
+  TIKVSettings::SetAssistantFactory(RecordAssistant);
+  settings->OpenAssistant("sendASSISTANT");
+  settings->OpenAssistant("Unknown");
+  ASSERT_EQ(gAssistants.size(), 1u);
+  EXPECT_EQ(gAssistants[0].title, "Send Assistant");
+  EXPECT_EQ(gAssistants[0].forms.size(), 3u);
+  ASSERT_TRUE(settings->SetScrShotDepth(0));  // no screenshot: no screenshot form
+  settings->OpenAssistant("SendAssistant");
+  ASSERT_EQ(gAssistants.size(), 2u);
+  EXPECT_EQ(gAssistants[1].forms, (std::vector<std::string>{"ContactForm", "DetailsForm"}));
+  TIKVSettings::SetAssistantFactory(nullptr);
+  settings->Reread();
+}
+
+TEST(Placeholders, ExpandedOnEveryTextRead) {
+  ComPtr<TIKVSettings> settings = Open(GetModuleHandleA(nullptr));
+  ASSERT_TRUE(settings->WriteText("Probe", "%APPNAME%|%modName%|%AppVersion%|%unknown%|a%lf%b"));
+  EXPECT_EQ(settings->ReadText("Probe"),
+            "settings_win_test.exe|settings_win_test.exe|1.2.3.4|%unknown%|a\r\nb");
+  ASSERT_TRUE(settings->WriteText("Probe", "%exceptClass%:%exceptMsg%:%bugReport%"));
+  EXPECT_EQ(settings->ReadText("Probe"), "%exceptClass%:%exceptMsg%:%bugReport%");
+  ASSERT_TRUE(settings->WriteText("Probe", "%date%|%time%|%DATETIME%|%computername%"));
+  std::string expanded = settings->ReadText("Probe");
+  std::regex shape(R"(\d{4}-\d\d-\d\d\|\d\d:\d\d:\d\d, \d{1,3}ms\|\d{4}-\d\d-\d\d, \d\d:\d\d:\d\d, \d{1,3}ms\|.+)");
+  EXPECT_TRUE(std::regex_match(expanded, shape)) << expanded;
+  ASSERT_TRUE(settings->WriteText("Probe", "%userappdata%|%commonappdata%"));
+  expanded = settings->ReadText("Probe");
+  size_t bar = expanded.find('|');
+  ASSERT_NE(bar, std::string::npos);
+  EXPECT_GT(bar, 2u);
+  EXPECT_NE(expanded[bar - 1], '\\');
+  EXPECT_GT(expanded.size(), bar + 3);
+  EXPECT_NE(expanded.back(), '\\');
+
+  HMODULE probe = LoadLibraryA("settings_probe.dll");
+  ASSERT_NE(probe, nullptr);
+  {
+    ComPtr<TIKVSettings> probeSettings = Open(probe);
+    ASSERT_TRUE(probeSettings->WriteText("Probe", "v%MODVERSION% of %modname% in %appname%"));
+    EXPECT_EQ(probeSettings->ReadText("Probe"),
+              "v2.0.7.1 of settings_probe.dll in settings_win_test.exe");
+  }
+  FreeLibrary(probe);
+
+  // VersionVar names a variable that holds a pointer to the version text.
+  auto base = reinterpret_cast<const char*>(GetModuleHandleA(nullptr));
+  auto offset = reinterpret_cast<const char*>(const_cast<const char**>(&gVersionText)) - base;
+  ASSERT_TRUE(settings->WriteInt("VersionVar", static_cast<int32_t>(offset)));
+  ComPtr<TIKVSettings> versioned = Open(GetModuleHandleA(nullptr));
+  EXPECT_EQ(versioned->Version(), "7.7 beta");
+  ASSERT_TRUE(settings->WriteText("Probe", "%appversion%"));
+  EXPECT_EQ(versioned->ReadText("Probe"), "7.7 beta");
+  ASSERT_TRUE(settings->WriteInt("VersionVar", 0x7FFFFFF0));  // unreadable: ignored
+  EXPECT_EQ(Open(GetModuleHandleA(nullptr))->Version(), "");
+  settings->Reread();
+}
+
+TEST(Opening, SettingsForModuleAddressAndCaller) {
+  HMODULE probe = LoadLibraryA("settings_probe.dll");
+  HMODULE noStream = LoadLibraryA("settings_probe_nores.dll");
+  ASSERT_TRUE(probe && noStream);
+  auto inProbe = reinterpret_cast<const void*>(GetProcAddress(probe, "ProbeReadInt"));
+  auto inNoStream = reinterpret_cast<const void*>(GetProcAddress(noStream, "ProbeReadInt"));
+  EXPECT_EQ(SettingsForAddress(inProbe)->ModuleHandle(), probe);
+  // Without settings of its own the module gets the settings found elsewhere.
+  EXPECT_EQ(SettingsForAddress(inNoStream)->ModuleHandle(), GetModuleHandleA(nullptr));
+  EXPECT_EQ(SettingsForAddress(nullptr)->ModuleHandle(), GetModuleHandleA(nullptr));
+  EXPECT_EQ(SettingsForCaller()->ModuleHandle(), GetModuleHandleA(nullptr));
+  EXPECT_EQ(SettingsForFrame(0)->ModuleHandle(), GetModuleHandleA(nullptr));
+  EXPECT_EQ(SettingsForFrame(1000)->ModuleHandle(), GetModuleHandleA(nullptr));
+  ComPtr<IKVModuleSettings> own = SettingsForModule(probe);
+  EXPECT_EQ(own->ModuleHandle(), probe);
+  EXPECT_FALSE(SettingsForModule(noStream)->HasSettings());
+  ComPtr<IKVModuleSettings> shared = FindSharedSettings();
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(shared->ModuleHandle(), GetModuleHandleA(nullptr));
+
+  // A module that declares it has no settings is answered by another module's.
+  ComPtr<TIKVSettings> probeSettings = Open(probe);
+  ASSERT_TRUE(probeSettings->WriteBool("NoSettings", true));
+  EXPECT_EQ(SettingsForModule(probe)->ModuleHandle(), GetModuleHandleA(nullptr));
+  EXPECT_EQ(SettingsForAddress(inProbe)->ModuleHandle(), GetModuleHandleA(nullptr));
+  probeSettings->Reread();
+  probeSettings = nullptr;
+  own = nullptr;
+  FreeLibrary(noStream);
+  FreeLibrary(probe);
+}
+
+}  // namespace
+}  // namespace qx
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  qx::SettingsStartup();
+  int result = RUN_ALL_TESTS();
+  qx::SettingsShutdown();
+  return result;
+}
