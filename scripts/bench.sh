@@ -11,3 +11,4 @@ qx_prepare_prefix
 cd "$BUILD_DIR/bin"
 wine udf_bench.exe 2>&1 | tr -d '\r'
 wine settings_bench.exe 2>&1 | tr -d '\r'
+wine map_bench.exe QXUdfLib.dll QXUdfLib.debug.dll 2>&1 | tr -d '\r'
