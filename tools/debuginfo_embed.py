@@ -389,7 +389,7 @@ def packed_text(text):
     return bytes([len(data)]) + data
 
 
-def encode_stream(code_lo, segments, publics, lines, minimal, has_lines_rvas=()):
+def encode_stream(code_lo, segments, publics, lines, minimal, has_lines_rvas=(), entry=None):
     out = bytearray(struct.pack("<I", len(segments)))
     for begin, length, name in segments:
         out += struct.pack("<II", begin - code_lo, length)
@@ -414,6 +414,8 @@ def encode_stream(code_lo, segments, publics, lines, minimal, has_lines_rvas=())
                 out += struct.pack("<II", ln, rel)
             else:
                 out += packed_int(ln - lines[i - 1][0]) + packed_int(rel - (lines[i - 1][1] - code_lo))
+    if entry is not None:
+        out += struct.pack("<I", entry - code_lo)
     return bytes(out)
 
 
@@ -460,8 +462,8 @@ def main():
     ap.add_argument("--qel-out", help="write a full .qel side file here")
     ap.add_argument("--minimal", action="store_true", help="embed the minimal variant")
     ap.add_argument("--add-settings", action="store_true",
-                    help="with --minimal, also embed a settings stream holding MinDebugInfo "
-                         "(for modules without settings of their own, e.g. test copies)")
+                    help="with --minimal, also embed a settings stream holding MinDebugInfo, "
+                         "replacing the module's own (for test copies)")
     ap.add_argument("--no-embed", action="store_true")
     args = ap.parse_args()
 
@@ -472,7 +474,9 @@ def main():
         strip = args.triple + "-strip"
 
     pe, code_lo, segments, publics, lines, _ = collect(args.dll, Tools)
-    full = encode_stream(code_lo, segments, publics, lines, False)
+    entry, = struct.unpack_from("<I", pe.data, pe.opt + 16)
+    entry = entry if entry else None
+    full = encode_stream(code_lo, segments, publics, lines, False, entry=entry)
     stamp = struct.unpack_from("<I", pe.data, pe.pe + 8)[0]
     id1, id2 = stamp, zlib.crc32(full) & 0xFFFFFFFF
     full_resource = resource(full, False, id1, id2)
@@ -481,7 +485,7 @@ def main():
     new_resources = {}
     if args.minimal:
         line_rvas = sorted(rva for _, rva in lines)
-        embedded = resource(encode_stream(code_lo, segments, publics, lines, True, line_rvas),
+        embedded = resource(encode_stream(code_lo, segments, publics, lines, True, line_rvas, entry),
                             True, id1, id2)
         ident = identification(len(full_resource), id1, id2)
         print("MinDebugInfo = " + ident)
@@ -504,6 +508,8 @@ def main():
     pe = Pe(open(stripped, "rb").read())
     os.remove(stripped)
     tree = read_resource_tree(pe)
+    for rtype, name, _ in new_resources:  # what is added replaces every language of it
+        tree.get(rtype, {}).pop(name, None)
     last = max(pe.sections, key=lambda s: s["rva"])
     rva = align(last["rva"] + max(last["vsize"], last["raw_size"]), pe.section_align)
     new_resources[("QEL", "EXCEPT", 0)] = embedded

@@ -148,6 +148,9 @@ TEST_F(OwnModule, ProcNameAndLineHooks) {
   EXPECT_EQ(name, "exports.cpp.fn_setbit");
   EXPECT_EQ(keptBegin, begin);
   EXPECT_EQ(LocateMap(base + 0x1000).get(), LocateMap(setbit).get());  // cached
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  EXPECT_EQ(LocateMap(setbit)->entryPoint, base + nt->OptionalHeader.AddressOfEntryPoint);
 }
 
 TEST_F(OwnModule, ShippedModuleHasNoDwarfAndItsCodeDidNotMove) {
