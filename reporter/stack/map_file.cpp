@@ -274,6 +274,16 @@ int LineAt(const TMapFile& map, uint32_t address, uint32_t& nextLineAddress) {
   return static_cast<int>(item.line);
 }
 
+void LineHookInMap(const TMapFile& map, uint32_t address, uint32_t& line, uint32_t& rangeBegin,
+                   uint32_t& rangeEnd) {
+  if (line != 0 && address >= rangeBegin && address < rangeEnd) return;
+  uint32_t next = address + 1;
+  int found = LineAt(map, address, next);
+  line = found < 0 ? 0 : static_cast<uint32_t>(found);
+  rangeBegin = address;
+  rangeEnd = next;
+}
+
 bool LookupInMap(const TMapFile& map, uint32_t address, TMfLookup& result) {
   result = TMfLookup{};
   if (!map.isValid) return false;

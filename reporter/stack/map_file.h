@@ -130,6 +130,12 @@ uint32_t PublicByName(const TMapFile& map, bool isCode, std::string_view unitNam
 // nextLineAddress to the address of the following line item (address + 1 when none).
 int LineAt(const TMapFile& map, uint32_t address, uint32_t& nextLineAddress);
 
+// The line hook's rule over one map: keeps line while address stays in [rangeBegin,
+// rangeEnd); otherwise looks it up (negative results become 0) and sets the range to
+// [address, next line item), or [address, address + 1) when no item follows.
+void LineHookInMap(const TMapFile& map, uint32_t address, uint32_t& line, uint32_t& rangeBegin,
+                   uint32_t& rangeEnd);
+
 // What LookupAddress reports for an address of a known map.
 struct TMfLookup {
   std::string moduleFileName;

@@ -145,17 +145,13 @@ std::string LookupProcName(uint32_t address) {
 
 void LookupLine(uint32_t address, uint32_t& line, uint32_t& rangeBegin, uint32_t& rangeEnd) {
   if (line != 0 && address >= rangeBegin && address < rangeEnd) return;
-  uint32_t next = address + 1;
-  int found = 0;
   try {
-    found = LineAt(*LocateMap(address), address, next);
+    LineHookInMap(*LocateMap(address), address, line, rangeBegin, rangeEnd);
   } catch (...) {
-    found = 0;
-    next = address + 1;
+    line = 0;
+    rangeBegin = address;
+    rangeEnd = address + 1;
   }
-  line = found < 0 ? 0 : static_cast<uint32_t>(found);
-  rangeBegin = address;
-  rangeEnd = next;
 }
 
 bool ProcNameHookEntry(uint32_t address, std::string& name) {

@@ -197,6 +197,27 @@ TEST(Searches, LineAtGivesTheLineAndWhereTheNextStarts) {
   EXPECT_EQ(LineAt(noLines, 4, next), -1);
 }
 
+TEST(Searches, LineHookKeepsItsRangeAndLooksUpOutsideIt) {
+  TMapFile m = SampleMap();
+  uint32_t line = 0, begin = 0, end = 0;
+  LineHookInMap(m, 0x101, line, begin, end);
+  EXPECT_EQ(line, 10u);
+  EXPECT_EQ(begin, 0x101u);
+  EXPECT_EQ(end, 0x104u);
+  line = 99;  // inside the range nothing is looked up
+  LineHookInMap(m, 0x103, line, begin, end);
+  EXPECT_EQ(line, 99u);
+  LineHookInMap(m, 0x104, line, begin, end);
+  EXPECT_EQ(line, 11u);
+  LineHookInMap(m, 0x250, line, begin, end);  // last item: a one-byte range
+  EXPECT_EQ(line, 30u);
+  EXPECT_EQ(end, 0x251u);
+  TMapFile noLines;
+  AddSegment(noLines, true, 0, 0x10, "s", true);
+  LineHookInMap(noLines, 4, line, begin, end);  // -1 (lines exist elsewhere) becomes 0
+  EXPECT_EQ(line, 0u);
+}
+
 TEST(Searches, ProcNameOnlyAtAFunctionStart) {
   TMapFile m = SampleMap();
   TMfLookup r;
