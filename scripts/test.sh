@@ -9,5 +9,15 @@ trap qx_stop_display EXIT
 qx_start_display
 qx_prepare_prefix
 qx_unmanaged_windows
+
+# --- Linux: libQXUdfLib.so in a real Firebird 3 engine, the rich-text reader natively ---
+UDF_LINUX_BUILD_DIR=${UDF_LINUX_BUILD_DIR:-$root/build-native}
+if [ ! -f "$UDF_LINUX_BUILD_DIR/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$UDF_LINUX_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build "$UDF_LINUX_BUILD_DIR" -j 2
+(cd "$UDF_LINUX_BUILD_DIR" && ctest --output-on-failure -j 2 -L udf_linux)
+# --- end of the Linux step ---
+
 cd "$BUILD_DIR"
 ctest --output-on-failure -j 2 "$@"

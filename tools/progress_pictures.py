@@ -66,8 +66,10 @@ class Canvas:
         for y in reversed(range(SIZE)):  # bottom-up rows
             for x in range(SIZE):
                 r, g, b, a = self.px[y][x]
-                pixels += bytes(round(v * 255) if a else 0 for v in (b, g, r)) + bytes([round(a * 255)])
-        info = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE, 1, 32, 0, len(pixels), 2835, 2835, 0, 0)
+                colour = bytes(round(v * 255) if a else 0 for v in (b, g, r))
+                pixels += colour + bytes([round(a * 255)])
+        info = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE, 1, 32, 0, len(pixels),
+                           2835, 2835, 0, 0)
         header = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(pixels), 0, 0, 14 + len(info))
         return header + info + bytes(pixels)
 
@@ -75,7 +77,8 @@ class Canvas:
 def hourglass():
     c = Canvas()
     wood = (0.45, 0.27, 0.10)
-    c.fill(polygon([(8, 5), (24, 5), (17.2, 16), (24, 27), (8, 27), (14.8, 16)]), (0.80, 0.90, 1.0), 0.55)
+    glass = [(8, 5), (24, 5), (17.2, 16), (24, 27), (8, 27), (14.8, 16)]
+    c.fill(polygon(glass), (0.80, 0.90, 1.0), 0.55)
     c.fill(polygon([(11.5, 9), (20.5, 9), (16, 14.8)]), (0.95, 0.70, 0.15))  # sand above
     c.fill(polygon([(16, 19.5), (22, 26), (10, 26)]), (0.95, 0.70, 0.15))    # sand below
     c.fill(thick_line(16, 14, 16, 26, 1.0), (0.95, 0.70, 0.15))              # falling grain

@@ -43,7 +43,7 @@ void StringToBlob(const BlobDescriptor* blob, const char* data, size_t length) {
 char* ToServerString(const std::string& text) {
   const size_t n = text.size() + 1;
   if (n > 0x7fffffffu) throw std::bad_alloc();
-  char* buffer = static_cast<char*>(ib_util_malloc(static_cast<int32_t>(n)));
+  char* buffer = static_cast<char*>(ib_util_malloc(static_cast<IbUtilSize>(n)));
   if (buffer == nullptr) throw std::bad_alloc();
   std::memcpy(buffer, text.c_str(), n);
   return buffer;

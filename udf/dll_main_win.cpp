@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform.h"
+#include "reporter_lifecycle.h"
 
 namespace qx {
 void ReadLocaleSettings();
@@ -16,12 +17,17 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
   switch (reason) {
     case DLL_PROCESS_ATTACH:
       DisableThreadLibraryCalls(instance);
+      // The reporter's units come first in link order, the SQL functions' last.
+      qx::ReporterStartup();
       qx::PlatformStartup();
       break;
     case DLL_PROCESS_DETACH:
       // At process exit other threads are gone and libraries may already be unloaded;
       // only an explicit unload releases the rich-text library.
-      if (reserved == nullptr) qx::PlatformShutdown();
+      if (reserved == nullptr) {
+        qx::PlatformShutdown();
+        qx::ReporterShutdown();
+      }
       break;
     default:
       break;

@@ -31,6 +31,7 @@ auto Guarded(Body&& body) -> decltype(body()) {
     failure = qx::UdfFailure::kInternal;
   }
   qx::RaiseUdfFailure(failure);
+  return {};  // reached only where the server takes a null result as the failure (Linux)
 }
 
 bool NameEquals(std::string_view a, std::string_view b) {
@@ -97,12 +98,15 @@ char* QX_CDECL fn_GetBlobValue(const BlobDescriptor* blob, const char* name) {
 }
 
 BlobDescriptor* QX_CDECL fn_TrimRTF(const BlobDescriptor* in, BlobDescriptor* out) {
-  return Guarded([&] {
+  BlobDescriptor* result = Guarded([&] {
     std::string text = qx::BlobToString(in);
     if (!text.empty() && !qx::HasVisibleText(qx::RichTextToPlain(text))) text.clear();
     qx::StringToBlob(out, text.data(), text.size());
     return out;
   });
+  // A failure that returns (Linux) leaves the output blob without a handle: SQL NULL.
+  if (result == nullptr && out != nullptr) out->blobHandle = nullptr;
+  return result;
 }
 
 }  // extern "C"

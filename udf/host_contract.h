@@ -33,8 +33,15 @@ struct BlobDescriptor {
 };
 
 // The server's allocator: text results are handed over in blocks from here and the
-// server frees them.
-void* QX_CDECL ib_util_malloc(int32_t size);
+// server frees them. Its count is a 32-bit int on Windows and a C long in the Linux
+// engine's libib_util.so; passing an int where a long is read leaves the upper half of
+// the register undefined.
+#if defined(_WIN32)
+typedef int32_t IbUtilSize;
+#else
+typedef long IbUtilSize;
+#endif
+void* QX_CDECL ib_util_malloc(IbUtilSize size);
 
 }  // extern "C"
 
@@ -45,4 +52,13 @@ static_assert(offsetof(BlobDescriptor, segmentCount) == 8);
 static_assert(offsetof(BlobDescriptor, largestSegment) == 12);
 static_assert(offsetof(BlobDescriptor, totalLength) == 16);
 static_assert(offsetof(BlobDescriptor, writeSegment) == 20);
+#endif
+#if defined(__x86_64__)
+// The 64-bit engine's own record: pointers take 8 bytes, the counts stay 32-bit.
+static_assert(offsetof(BlobDescriptor, readSegment) == 0);
+static_assert(offsetof(BlobDescriptor, blobHandle) == 8);
+static_assert(offsetof(BlobDescriptor, segmentCount) == 16);
+static_assert(offsetof(BlobDescriptor, largestSegment) == 20);
+static_assert(offsetof(BlobDescriptor, totalLength) == 24);
+static_assert(offsetof(BlobDescriptor, writeSegment) == 32);
 #endif

@@ -22,7 +22,13 @@ struct RichTextFailure {
   const char* what;
 };
 
-// Reports the failure to the server; does not return.
-[[noreturn]] void RaiseUdfFailure(UdfFailure kind);
+// Reports the failure to the server. On Windows it raises kUdfFailureCode and does not
+// return. The Linux engine has no failure channel for external functions (a signal inside
+// one aborts the server, a C++ exception skips its clean-up), so there it returns and the
+// export hands back a null result, which the engine delivers as SQL NULL.
+#if defined(_WIN32)
+[[noreturn]]
+#endif
+void RaiseUdfFailure(UdfFailure kind);
 
 }  // namespace qx

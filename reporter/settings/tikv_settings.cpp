@@ -71,7 +71,7 @@ bool TIKVSettings::UseDefaults() {
 }
 
 template <class Read>
-bool TIKVSettings::Lookup(const char* name, bool useDefaults, Read&& read) {
+bool TIKVSettings::LookupProperty(const char* name, bool useDefaults, Read&& read) {
   if (record_ != nullptr) {
     PropertyReadScope scope(record_);
     if (TSettingsProperty* property = FindProperty(scope.Properties(), scope.Count(), name)) {
@@ -91,8 +91,8 @@ bool TIKVSettings::Lookup(const char* name, bool useDefaults, Read&& read) {
 bool __stdcall TIKVSettings::ReadBool(const char* name) {
   bool useDefaults = UseDefaults();
   bool value = false;
-  if (Lookup(name, useDefaults, [&](const TSettingsProperty& p) { value = p.boolValue != 0; }))
-    return value;
+  auto read = [&](const TSettingsProperty& p) { value = p.boolValue != 0; };
+  if (LookupProperty(name, useDefaults, read)) return value;
   if (useDefaults) return false;
   ComPtr<IKVModuleSettings> main = MainSettings();
   auto access = main.As<IPropertyAccess>(IID_IPropertyAccess);
@@ -102,8 +102,8 @@ bool __stdcall TIKVSettings::ReadBool(const char* name) {
 int32_t __stdcall TIKVSettings::ReadInt(const char* name) {
   bool useDefaults = UseDefaults();
   int32_t value = 0;
-  if (Lookup(name, useDefaults, [&](const TSettingsProperty& p) { value = p.intValue; }))
-    return value;
+  auto read = [&](const TSettingsProperty& p) { value = p.intValue; };
+  if (LookupProperty(name, useDefaults, read)) return value;
   if (useDefaults) return 0;
   ComPtr<IKVModuleSettings> main = MainSettings();
   auto access = main.As<IPropertyAccess>(IID_IPropertyAccess);
@@ -117,13 +117,13 @@ uint32_t __stdcall TIKVSettings::ReadUInt(const char* name) {
 std::string __stdcall TIKVSettings::ReadText(const char* name) {
   bool useDefaults = UseDefaults();
   std::string value;
-  bool found =
-      Lookup(name, useDefaults, [&](const TSettingsProperty& p) { value = PropertyText(p); });
+  auto read = [&](const TSettingsProperty& p) { value = PropertyText(p); };
+  bool found = LookupProperty(name, useDefaults, read);
   if (!found && !useDefaults) {
     ComPtr<IKVModuleSettings> main = MainSettings();
     if (auto access = main.As<IPropertyAccess>(IID_IPropertyAccess)) value = access->ReadText(name);
   }
-  return value.empty() ? value : ExpandSettingsText(module_, value);
+  return value.find('%') == std::string::npos ? value : ExpandSettingsText(module_, value);
 }
 
 TSettingsProperty* TIKVSettings::FindOrAdd(const char* name, PropertyKind kind) {
@@ -221,7 +221,8 @@ void __stdcall TIKVSettings::Reread() { RereadModuleRecord(record_); }
 void TIKVSettings::ReadVersionText() {
   uint32_t offset = ReadUInt("VersionVar");
   if (offset == 0 || module_ == nullptr) return;
-  auto* slot = reinterpret_cast<const char* const*>(reinterpret_cast<const char*>(module_) + offset);
+  const char* base = reinterpret_cast<const char*>(module_);
+  auto* slot = reinterpret_cast<const char* const*>(base + offset);
   if (!IsReadable(slot, sizeof *slot)) return;
   const char* text = *slot;
   std::string version;

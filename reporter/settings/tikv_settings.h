@@ -100,7 +100,7 @@ class TIKVSettings : public IPropertyAccess, public IKVModuleSettings {
   // Looks the name up in the own list, then (with `useDefaults`) in the defaults, and hands
   // the record to `read` while the list cannot change.
   template <class Read>
-  bool Lookup(const char* name, bool useDefaults, Read&& read);
+  bool LookupProperty(const char* name, bool useDefaults, Read&& read);
   TSettingsProperty* FindOrAdd(const char* name, PropertyKind kind);
   void ReadVersionText();
 

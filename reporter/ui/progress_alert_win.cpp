@@ -231,7 +231,8 @@ class TIProgressAlert final : public IProgressAlert {
     DeleteCriticalSection(&lock_);
   }
 
-  // Show without the final position update; the caller holds the lock.
+  // Creates and places the window (the parent is already disabled); the caller holds the
+  // lock.
   bool ShowLocked(HWND parent, bool activate);
   void CreateFontOnce();
   SIZE MeasureAreaTexts();
@@ -247,6 +248,7 @@ class TIProgressAlert final : public IProgressAlert {
   HWND label_ = nullptr;
   HWND bar_ = nullptr;
   HWND parent_ = nullptr;
+  bool showing_ = false;  // between the two halves of Show
   HFONT font_ = nullptr;
   HDC measureContext_ = nullptr;
   HGDIOBJ previousFont_ = nullptr;
@@ -282,31 +284,39 @@ SIZE TIProgressAlert::MeasureAreaTexts() {
 }
 
 bool __stdcall TIProgressAlert::Show(HWND parent, bool activate) {
+  {
+    Lock lock(lock_);
+    if (window_ != nullptr || showing_) return false;
+    showing_ = true;
+    parent_ = parent;
+  }
+  // Disabling a window of another thread waits for that thread, so not under the lock.
+  if (parent != nullptr) EnableWindow(parent, FALSE);
+  bool shown;
   int32_t position;
   {
     Lock lock(lock_);
-    if (!ShowLocked(parent, activate)) return false;
+    shown = ShowLocked(parent, activate);
+    showing_ = false;
+    if (!shown) parent_ = nullptr;
     position = areas_.Position();
+  }
+  if (!shown) {
+    if (parent != nullptr) EnableWindow(parent, TRUE);
+    return false;
   }
   SetPosition(position);
   return true;
 }
 
 bool TIProgressAlert::ShowLocked(HWND parent, bool activate) {
-  if (window_ != nullptr) return false;
-  parent_ = parent;
-  if (parent != nullptr) EnableWindow(parent, FALSE);
   if (areas_.Count() == 0) areas_.Append("Please wait...", 1000);
-
   if (!RegisterProgressClass()) return false;
   HMODULE instance = CodeModule();
   HWND window = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_TOOLWINDOW,
                                 kWindowClass, title_.c_str(), WS_CAPTION, 0, 0, 0, 0, parent,
                                 nullptr, instance, nullptr);
-  if (window == nullptr) {
-    if (parent != nullptr) EnableWindow(parent, TRUE);
-    return false;
-  }
+  if (window == nullptr) return false;
   SetWindowLongPtrA(window, GWLP_USERDATA,
                     reinterpret_cast<LONG_PTR>(new WindowState{pictureModule_, pictureName_}));
   if (HMENU menu = GetSystemMenu(window, FALSE)) {
@@ -321,8 +331,9 @@ bool TIProgressAlert::ShowLocked(HWND parent, bool activate) {
   bool hasPicture = PictureBytes(pictureModule_, pictureName_) != nullptr;
   if (hasPicture) {
     labelWidth += 40;
-    picture_ = CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_OWNERDRAW,
-                               9, 9, kPictureSide, kPictureSide, window, nullptr, instance, nullptr);
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_OWNERDRAW;
+    picture_ = CreateWindowExA(0, "BUTTON", "", style, 9, 9, kPictureSide, kPictureSide, window,
+                               nullptr, instance, nullptr);
   }
   if (labelWidth < 220) labelWidth = 220;
   int labelLeft = hasPicture ? 51 : 11;

@@ -1,7 +1,9 @@
 // The stream reader, the record lists, the defaults, placeholders and password scrambling.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -238,6 +240,42 @@ TEST(PropertyList, ReplacedBlocksOutliveTheReadsThatSawThem) {
   PropertyWriteLock second(&record, heap);  // gives up instead of hanging
   EXPECT_TRUE(held.Held());
   EXPECT_FALSE(second.Held());
+  FreeProperties(record, heap);
+}
+
+TEST(PropertyList, ConcurrentReadsDuringWritesGrowthAndReloads) {
+  const PropertyHeap& heap = CrtPropertyHeap();
+  TSettingsModule record{};
+  StreamParseResult parsed;
+  parsed.properties.push_back({"Text", PropertyKind::Text, false, 0, "stream"});
+  {
+    PropertyWriteLock lock(&record, heap);
+    LoadProperties(record, parsed, heap);
+  }
+  std::atomic<bool> done{false};
+  std::atomic<int> bad{0};
+  auto reader = [&] {
+    while (!done) {
+      PropertyReadScope read(&record);
+      TSettingsProperty* p = FindProperty(read.Properties(), read.Count(), "Text");
+      std::string text = p != nullptr ? PropertyText(*p) : "missing";
+      if (text != "stream" && text != "short" && text != std::string(100, 'L')) ++bad;
+    }
+  };
+  std::thread first(reader), second(reader);
+  for (int i = 0; i < 5000; ++i) {
+    PropertyWriteLock lock(&record, heap);
+    ASSERT_TRUE(lock.Held());
+    TSettingsProperty* p = FindProperty(record.properties, record.count, "Text");
+    StorePropertyText(record, *p, i % 2 ? "short" : std::string(100, 'L'), heap);
+    if (i % 50 == 0) AppendProperty(record, ("P" + std::to_string(i)).c_str(),
+                                    PropertyKind::Integer, heap);
+    if (i % 700 == 0) LoadProperties(record, parsed, heap);
+  }
+  done = true;
+  first.join();
+  second.join();
+  EXPECT_EQ(bad.load(), 0);
   FreeProperties(record, heap);
 }
 

@@ -87,7 +87,8 @@ const BuildValue kThisBuild[] = {
     {"Assistant1", 'T', 0, "SendAssistant|Send Assistant|ContactForm|DetailsForm|ScrShotForm"},
     {"Assistant2", 'T', 0, "SaveAssistant|Save Assistant|ContactForm|DetailsForm"},
     {"Assistant3", 'T', 0, "PrintAssistant|Print Assistant|ContactForm|DetailsForm"},
-    {"TitleBar", 'T', 0, "%appname%"}, {"ExceptMsg", 'T', 0, "An error occurred in the application."},
+    {"TitleBar", 'T', 0, "%appname%"},
+    {"ExceptMsg", 'T', 0, "An error occurred in the application."},
     {"FrozenMsg", 'T', 0, "The application seems to be frozen."},
     {"BitFaultMsg", 'T', 0, "The file \"%modname%\" seems to be corrupt!"},
     {"SendBtnTxt", 'T', 0, "send bug report"}, {"SaveBtnTxt", 'T', 0, "save bug report"},
@@ -289,24 +290,47 @@ TEST(Writes, FieldAttachmentAndPluginLists) {
 
 TEST(Writes, ReadersNeverSeeAFreedText) {
   ComPtr<TIKVSettings> writer = Open(GetModuleHandleA(nullptr));
-  ComPtr<TIKVSettings> reader = Open(GetModuleHandleA(nullptr));
   std::atomic<bool> done{false};
-  std::atomic<int> bad{0};
+  std::atomic<int> bad{0}, reads{0};
   writer->SetMailBody("short");
-  std::thread readThread([&] {
+  auto readLoop = [&] {
+    ComPtr<TIKVSettings> reader = Open(GetModuleHandleA(nullptr));
     while (!done) {
       std::string text = reader->GetMailBody();
-      if (text != "short" && text != std::string(200, 'L')) ++bad;
+      if (text != "short" && text != std::string(200, 'L') &&
+          text != "please find the bug report attached")
+        ++bad;
+      if (reader->GetSmtpPort() != 25) ++bad;
+      ++reads;
     }
-  });
+  };
+  std::thread first(readLoop), second(readLoop);
   for (int i = 0; i < 20000; ++i) {
     writer->SetMailBody(i % 2 ? "short" : std::string(200, 'L'));
     if (i % 1000 == 0) writer->WriteText(("Grow" + std::to_string(i)).c_str(), "x");
+    if (i % 2500 == 0) writer->Reread();  // swaps the whole array under the readers
   }
   done = true;
-  readThread.join();
+  first.join();
+  second.join();
   EXPECT_EQ(bad.load(), 0);
+  EXPECT_GT(reads.load(), 0);
   writer->Reread();
+}
+
+TEST(SharedBuffer, NamedAfterTheProcessInLowerCaseHex) {
+  EXPECT_EQ(ProcessObjectName("qelExceptSettingsBuf", 4660), "qelExceptSettingsBuf$1234");
+  EXPECT_EQ(ProcessObjectName("qelExceptSettingsMtx", 0xABCDEF), "qelExceptSettingsMtx$abcdef");
+  std::string name = ProcessObjectName("qelExceptSettingsBuf", GetCurrentProcessId());
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+  ASSERT_NE(mapping, nullptr);
+  auto* view = static_cast<const SettingsBuffer*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 40));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->head, MappedSettingsBuffer()->head);
+  EXPECT_GE(view->refCount, 1);
+  EXPECT_EQ(view->reserved, 0u);
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
 }
 
 TEST(SharedBuffer, TwoReporterCopiesShareOneBuffer) {
@@ -453,7 +477,8 @@ TEST(Placeholders, ExpandedOnEveryTextRead) {
   EXPECT_EQ(settings->ReadText("Probe"), "%exceptClass%:%exceptMsg%:%bugReport%");
   ASSERT_TRUE(settings->WriteText("Probe", "%date%|%time%|%DATETIME%|%computername%"));
   std::string expanded = settings->ReadText("Probe");
-  std::regex shape(R"(\d{4}-\d\d-\d\d\|\d\d:\d\d:\d\d, \d{1,3}ms\|\d{4}-\d\d-\d\d, \d\d:\d\d:\d\d, \d{1,3}ms\|.+)");
+  const std::string date = R"(\d{4}-\d\d-\d\d)", time = R"(\d\d:\d\d:\d\d, \d{1,3}ms)";
+  std::regex shape(date + R"(\|)" + time + R"(\|)" + date + ", " + time + R"(\|.+)");
   EXPECT_TRUE(std::regex_match(expanded, shape)) << expanded;
   ASSERT_TRUE(settings->WriteText("Probe", "%userappdata%|%commonappdata%"));
   expanded = settings->ReadText("Probe");

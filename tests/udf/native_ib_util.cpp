@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-extern "C" void* ib_util_malloc(int32_t size) {
+#include "host_contract.h"
+
+extern "C" void* ib_util_malloc(IbUtilSize size) {
   return size < 0 ? nullptr : std::malloc(static_cast<size_t>(size));
 }
