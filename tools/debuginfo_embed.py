@@ -258,7 +258,7 @@ def strip_parameters(name):
     clone = re.search(r" \[clone [^\]]*\]$", name)
     if clone:
         return strip_parameters(name[:clone.start()]) + clone.group(0)
-    text = name
+    text = re.sub(r"@\d+$", "", name)  # stdcall methods keep their decoration
     for suffix in (" const", " volatile", " &&", " &"):
         while text.endswith(suffix):
             text = text[:-len(suffix)]
@@ -282,11 +282,19 @@ def strip_parameters(name):
     return text[cut + 1:] if cut >= 0 else text
 
 
+def split_symbol(raw):
+    """(base symbol, suffix): a split-off part "base@N.cold" gives " [clone .cold]", the
+    form the demangler uses for plain C++ names."""
+    split = re.match(r"^(.*@\d+)(\.[\w.]+)$", raw)
+    return (split.group(1), " [clone %s]" % split.group(2)) if split else (raw, "")
+
+
 def plain_name(raw, demangled):
-    if demangled != raw:
-        return demangled
-    name = raw[1:] if raw.startswith("_") else raw
-    return re.sub(r"@\d+$", "", name)
+    """Readable name of a base symbol: demangled, else without one leading underscore (C
+    names); the stdcall "@N" goes."""
+    if demangled == raw:
+        demangled = raw[1:] if raw.startswith("_") else raw
+    return re.sub(r"@\d+$", "", demangled)
 
 
 def read_functions(nm, cxxfilt, dll, code_lo, code_hi, image_base):
@@ -300,35 +308,41 @@ def read_functions(nm, cxxfilt, dll, code_lo, code_hi, image_base):
         if not code_lo <= rva < code_hi:
             continue
         by_address.setdefault(rva, []).append((parts[1], parts[2]))
-    raws = sorted({raw for entries in by_address.values() for _, raw in entries})
+    raws = sorted({split_symbol(raw)[0] for entries in by_address.values() for _, raw in entries})
     demangled = dict(zip(raws, run([cxxfilt], "\n".join(raws) + "\n").splitlines()))
     functions = []
     for rva in sorted(by_address):
         # Prefer a global symbol, then a C++ one, then the shortest.
         kind, raw = min(by_address[rva], key=lambda e: (e[0] != "T", not e[1].startswith("__Z"), len(e[1])))
-        functions.append((rva, plain_name(raw, demangled.get(raw, raw))))
+        base, suffix = split_symbol(raw)
+        functions.append((rva, plain_name(base, demangled.get(base, base)) + suffix))
     return functions
 
 
 def read_lines(objdump, dll, code_lo, code_hi, image_base):
-    """[(rva, line, file base name)] of the line table in address order; where one address
-    has several rows, the last one counts. The end of a sequence becomes line 0 (no line
-    known there) unless another sequence starts at the same address."""
-    rows, ends = {}, set()
+    """[(rva, line, file base name)] of the line table in address order. Within one
+    sequence the last row at an address counts, and the sequence's end makes its address
+    line 0 (no line known) unless another sequence starts there."""
+    rows = {}  # rva -> (line, file, sequence, is_end)
+    sequence = 0
     for line in run([objdump, "--dwarf=decodedline", dll]).splitlines():
         parts = line.split()
         if len(parts) < 3 or not parts[2].startswith("0x"):
             continue
         rva = int(parts[2], 16) - image_base
-        if not code_lo <= rva < code_hi:
+        is_end = parts[1] == "-"
+        if not is_end and not parts[1].isdigit():
             continue
-        if parts[1] == "-":
-            ends.add(rva)
-        elif parts[1].isdigit():
-            rows[rva] = (int(parts[1]), parts[0])
-    for rva in ends - rows.keys():
-        rows[rva] = (0, "")
-    return [(rva, ln, f) for rva, (ln, f) in sorted(rows.items())]
+        if code_lo <= rva < code_hi:
+            old = rows.get(rva)
+            if is_end:
+                if old is None or old[2] == sequence:
+                    rows[rva] = (0, "", sequence, True)
+            elif old is None or old[2] == sequence or old[3]:
+                rows[rva] = (int(parts[1]), parts[0], sequence, False)
+        if is_end:
+            sequence += 1
+    return [(rva, ln, f) for rva, (ln, f, _, _) in sorted(rows.items())]
 
 
 def collect(dll, tools):

@@ -6,7 +6,8 @@ Output, one function a line, tab-separated:  ADDRESS_RVA START_RVA LINE UNIT NAM
   ADDRESS_RVA  an address inside the function (its middle), relative to the image base
   START_RVA    the function's start
   LINE         addr2line's line for ADDRESS (0 when it knows none)
-  UNIT         source file of the function (base name), "-" when it has no line rows
+  UNIT         the function's unit as the writer assigns it (base name of the first source
+               file among its line rows), "-" when it has none
   NAME         the function's name as addr2line -f -C gives it at the start, "?" if none
                (where inlined code begins a function, addr2line names the inlined callee)
   SYMBOL       the function's symbol from the symbol table, demangled
@@ -71,8 +72,6 @@ def main():
             for begin, length, seg_name in segment_list:
                 if begin <= start < begin + length:
                     unit = seg_name or "-"
-            if start_where.startswith("??"):
-                unit = "-"
             f.write("%x\t%x\t%d\t%s\t%s\t%s\n" % (inner, start, line, unit,
                                                 name if name != "??" else "?", symbol))
     return 0

@@ -23,6 +23,7 @@ class Names(unittest.TestCase):
             "qx::Text::operator<<(int)": "qx::Text::operator<<",
             "qx::ToServerString() [clone .cold]": "qx::ToServerString [clone .cold]",
             "fn_setbit": "fn_setbit",
+            "qx::TIKVSettings::ReadText[abi:cxx11](char const*)@8": "qx::TIKVSettings::ReadText",
         }
         for full, short in cases.items():
             self.assertEqual(embed.strip_parameters(full), short, full)
@@ -31,6 +32,10 @@ class Names(unittest.TestCase):
         self.assertEqual(embed.plain_name("_qelTraceProcess@4", "_qelTraceProcess@4"),
                          "qelTraceProcess")
         self.assertEqual(embed.plain_name("__ZN2qx1fEv", "qx::f()"), "qx::f()")
+        self.assertEqual(embed.plain_name("__ZN2qx1gEv@4", "qx::g()@4"), "qx::g()")
+        # c++filt leaves stdcall split-off parts mangled: their base is demangled alone
+        self.assertEqual(embed.split_symbol("__ZN2qx1gEv@4.cold"), ("__ZN2qx1gEv@4", " [clone .cold]"))
+        self.assertEqual(embed.split_symbol("_f.cold"), ("_f.cold", ""))
 
 
 class Encoding(unittest.TestCase):
