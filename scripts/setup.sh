@@ -31,6 +31,8 @@ packages=(
   # native build of the portable code and real peers
   g++ python3 python3-capstone libcapstone-dev
   imagemagick
+  # the decoder's fuzz target (libFuzzer)
+  clang libclang-rt-14-dev
   # Linux build of the SQL functions, run in a real Firebird 3 engine (embedded); locale
   # sources so tests can build a locale of their own
   firebird3.0-server firebird3.0-utils firebird-dev locales

@@ -4,6 +4,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
 "$root/scripts/build.sh"
+# The decoder also runs natively, where it is compared with capstone.
+"$root/scripts/test_stack_native.sh"
 . "$root/scripts/wine_env.sh"
 trap qx_stop_display EXIT
 qx_start_display

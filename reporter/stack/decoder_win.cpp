@@ -1,0 +1,167 @@
+#include "decoder_win.h"
+
+namespace qx {
+namespace {
+
+// Write-copy pages are readable too: image sections with write access keep that protection
+// until their first write (under Wine, the import slots of the system DLLs).
+constexpr DWORD kReadableProtections[] = {PAGE_READONLY,     PAGE_READWRITE,
+                                          PAGE_EXECUTE,      PAGE_EXECUTE_READ,
+                                          PAGE_EXECUTE_READWRITE, PAGE_WRITECOPY,
+                                          PAGE_EXECUTE_WRITECOPY};
+
+bool IsReadableRegion(const MEMORY_BASIC_INFORMATION& info) {
+  if (info.State != MEM_COMMIT) return false;
+  const DWORD protection = info.Protect & ~static_cast<DWORD>(PAGE_NOCACHE | PAGE_WRITECOMBINE);
+  for (DWORD readable : kReadableProtections) {
+    if (protection == readable) return true;
+  }
+  return false;
+}
+
+uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+void* PointerOf(uint32_t a) { return reinterpret_cast<void*>(static_cast<uintptr_t>(a)); }
+
+HMODULE OwnModule() {
+  static HMODULE own = [] {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&OwnModule), &module);
+    return module;
+  }();
+  return own;
+}
+
+class ProcessCodeMemory final : public CodeMemory {
+ public:
+  bool Read(uint32_t address, void* destination, uint32_t count) override {
+    if (address == 0 || count == 0) return address != 0;
+    if (address + count < address) return false;
+    // Module images stay mapped while the reporter analyses them: a range once found
+    // readable there is copied directly; everything else goes through the guarded read.
+    thread_local uint32_t imageBegin = 0, imageEnd = 0;
+    if (address >= imageBegin && address + count <= imageEnd) {
+      memcpy(destination, PointerOf(address), count);
+      return true;
+    }
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(PointerOf(address), &info, sizeof info) == sizeof info &&
+        info.Type == MEM_IMAGE && IsReadableRegion(info)) {
+      uint32_t begin = AddressOf(info.BaseAddress);
+      uint32_t end = begin + static_cast<uint32_t>(info.RegionSize);
+      if (address + count <= end) {
+        imageBegin = begin;
+        imageEnd = end;
+        memcpy(destination, PointerOf(address), count);
+        return true;
+      }
+    }
+    return SafeRead(PointerOf(address), destination, count);
+  }
+
+  bool ModuleAt(uint32_t address, TModuleInfo& module) override {
+    HMODULE handle = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCSTR>(PointerOf(address)), &handle) ||
+        !handle) {
+      return false;
+    }
+    const uint32_t base = AddressOf(handle);
+    uint32_t peOffset = 0, imageSize = 0;
+    if (!Read(base + 0x3C, &peOffset, 4) || !Read(base + peOffset + 24 + 56, &imageSize, 4)) {
+      return false;
+    }
+    char path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameA(handle, path, sizeof path);
+    module.base = base;
+    module.size = imageSize;
+    module.fileName.assign(path, length);
+    module.isSelf = handle == OwnModule();
+    return true;
+  }
+
+  bool QueryRegion(uint32_t address, TMemoryRegion& region) override {
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(PointerOf(address), &info, sizeof info) != sizeof info) return false;
+    region.base = AddressOf(info.BaseAddress);
+    region.size = static_cast<uint32_t>(info.RegionSize);
+    region.allocationBase = AddressOf(info.AllocationBase);
+    region.committed = info.State == MEM_COMMIT;
+    return true;
+  }
+
+  std::string ErrorText(uint32_t code) override {
+    char buffer[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, buffer, sizeof buffer, nullptr);
+    std::string text(buffer, length);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+      text.pop_back();
+    }
+    return text;
+  }
+};
+
+}  // namespace
+
+bool SafeRead(const void* source, void* destination, uint32_t count, const TDATryRead* map) {
+  if (!source) return false;
+  if (map && !IsReadable(*map, AddressOf(source))) return false;
+  // Wine serves the own process's read from the process's memory file, which ignores page
+  // protection: reserved and no-access pages would read as zeros. Ask the region query first.
+  uint64_t at = AddressOf(source);
+  const uint64_t end = at + count;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(PointerOf(static_cast<uint32_t>(at)), &info, sizeof info) != sizeof info ||
+        !IsReadableRegion(info)) {
+      return false;
+    }
+    at = static_cast<uint64_t>(AddressOf(info.BaseAddress)) + info.RegionSize;
+  }
+  SIZE_T done = 0;
+  return ReadProcessMemory(GetCurrentProcess(), source, destination, count, &done) &&
+         done == count;
+}
+
+TDATryRead BuildReadableMap() {
+  TDATryRead map;
+  uint64_t address = 0;
+  MEMORY_BASIC_INFORMATION info;
+  while (address < 0x100000000ull &&
+         VirtualQuery(PointerOf(static_cast<uint32_t>(address)), &info, sizeof info) ==
+             sizeof info) {
+    uint64_t begin = AddressOf(info.BaseAddress);
+    uint64_t end = begin + info.RegionSize;
+    if (end <= address) break;
+    AppendReadRange(map, static_cast<uint32_t>(begin),
+                    end >= 0x100000000ull ? 0xFFFFFFFFu : static_cast<uint32_t>(end),
+                    IsReadableRegion(info));
+    address = end;
+  }
+  return map;
+}
+
+CodeMemory& ProcessMemory() {
+  static ProcessCodeMemory memory;
+  return memory;
+}
+
+TInstrInfo DecodeInstruction(const void* code, TRegState* regState, bool resolveRegisters,
+                             const TDATryRead* map) {
+  return DecodeInstruction(ProcessMemory(), AddressOf(code), regState, resolveRegisters, map);
+}
+
+TInstrInfo DecodeInstructionText(const void* code, std::string& text, TRegState* regState,
+                                 bool resolveRegisters) {
+  return DecodeInstructionText(ProcessMemory(), AddressOf(code), text, regState,
+                               resolveRegisters);
+}
+
+std::string ExportNameAt(HMODULE module, const void* address, bool unmangle) {
+  return ExportNameAt(ProcessMemory(), AddressOf(module), AddressOf(address), unmangle);
+}
+
+}  // namespace qx

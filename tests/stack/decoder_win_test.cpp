@@ -1,0 +1,103 @@
+// The decoder on the own process: guarded reads, the readable-memory snapshot, module
+// names and listings of real code.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "function_win.h"
+
+namespace {
+
+uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+struct Reserved {
+  void* reserved = VirtualAlloc(nullptr, 0x10000, MEM_RESERVE, PAGE_NOACCESS);
+  void* guarded = VirtualAlloc(nullptr, 0x1000, MEM_COMMIT, PAGE_NOACCESS);
+  ~Reserved() {
+    VirtualFree(reserved, 0, MEM_RELEASE);
+    VirtualFree(guarded, 0, MEM_RELEASE);
+  }
+};
+
+TEST(ProcessDecoder, SafeReadAndReadableMap) {
+  Reserved r;
+  static const char kText[] = "readable";
+  char copy[9] = {};
+  EXPECT_TRUE(qx::SafeRead(kText, copy, 9));
+  EXPECT_STREQ(copy, "readable");
+  EXPECT_FALSE(qx::SafeRead(nullptr, copy, 1));
+  EXPECT_FALSE(qx::SafeRead(r.reserved, copy, 1));
+  EXPECT_FALSE(qx::SafeRead(r.guarded, copy, 1));
+  EXPECT_FALSE(qx::SafeRead(static_cast<const char*>(r.reserved) - 4, copy, 8));
+
+  qx::TDATryRead map = qx::BuildReadableMap();
+  ASSERT_GT(map.ranges.size(), 3u);
+  for (size_t i = 1; i < map.ranges.size(); ++i) {
+    EXPECT_EQ(map.ranges[i].begin, map.ranges[i - 1].end);
+    EXPECT_NE(map.ranges[i].readable, map.ranges[i - 1].readable);
+  }
+  int local = 0;
+  EXPECT_TRUE(qx::IsReadable(map, AddressOf(&local)));
+  EXPECT_TRUE(qx::IsReadable(map, AddressOf(kText)));
+  EXPECT_FALSE(qx::IsReadable(map, AddressOf(r.reserved)));
+  EXPECT_FALSE(qx::IsReadable(map, AddressOf(r.guarded)));
+  EXPECT_FALSE(qx::IsReadable(map, 0));
+  EXPECT_TRUE(qx::SafeRead(kText, copy, 4, &map));
+  EXPECT_FALSE(qx::SafeRead(r.guarded, copy, 4, &map));
+
+  qx::TMemoryRegion region;
+  ASSERT_TRUE(qx::ProcessMemory().QueryRegion(AddressOf(r.reserved), region));
+  EXPECT_FALSE(region.committed);
+  EXPECT_FALSE(qx::ProcessMemory().Read(AddressOf(r.reserved), copy, 1));
+}
+
+TEST(ProcessDecoder, ModulesAndExports) {
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  ASSERT_NE(kernel32, nullptr);
+  const void* getLastError = reinterpret_cast<const void*>(GetProcAddress(kernel32, "GetLastError"));
+  qx::TModuleInfo module;
+  ASSERT_TRUE(qx::ProcessMemory().ModuleAt(AddressOf(getLastError), module));
+  EXPECT_EQ(module.base, AddressOf(kernel32));
+  EXPECT_FALSE(module.isSelf);
+  EXPECT_NE(module.fileName.find("kernel32.dll"), std::string::npos);
+  EXPECT_EQ(qx::ExportNameAt(kernel32, getLastError, true), "GetLastError");
+  EXPECT_EQ(qx::ExportNameAt(kernel32, static_cast<const char*>(getLastError) + 1, true), "");
+  ASSERT_TRUE(qx::ProcessMemory().ModuleAt(AddressOf(reinterpret_cast<const void*>(&AddressOf)), module));
+  EXPECT_TRUE(module.isSelf);
+
+  // Wine's kernel32 forwards GetLastError to kernelbase through an import slot.
+  std::string text;
+  qx::TInstrInfo info{};
+  const char* at = static_cast<const char*>(getLastError);
+  for (int i = 0; i < 8 && !info.isJump; ++i) {
+    info = qx::DecodeInstructionText(at, text);
+    ASSERT_TRUE(info.isValid) << text;
+    at = reinterpret_cast<const char*>(static_cast<uintptr_t>(info.next));
+  }
+  ASSERT_TRUE(info.isJump) << text;
+  EXPECT_NE(info.target, 0u);
+  EXPECT_NE(text.find("; GetLastError (kernelbase.dll)"), std::string::npos) << text;
+}
+
+TEST(ProcessDecoder, FunctionsOfThisProcess) {
+  Reserved r;
+  qx::TFunctionInfo bad = qx::ParseFunction(r.reserved);
+  EXPECT_FALSE(bad.isValid);
+  EXPECT_EQ(bad.lastErrorCode, 87u);
+  EXPECT_FALSE(bad.lastErrorText.empty());
+
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  const void* entry = reinterpret_cast<const void*>(GetProcAddress(kernel32, "GetCurrentProcessId"));
+  qx::TFunctionInfo info = qx::ParseFunction(entry);
+  ASSERT_TRUE(info.isValid) << info.lastErrorText;
+  EXPECT_EQ(info.codeBegin, AddressOf(entry));
+
+  qx::DisAsmHook = nullptr;
+  qx::LinkDisAsm();
+  ASSERT_NE(qx::DisAsmHook, nullptr);
+  std::string listing = qx::DisAsmHook(AddressOf(entry), AddressOf(entry), false, 5, nullptr);
+  EXPECT_EQ(listing.rfind("public GetCurrentProcessId:", 9), 9u) << listing;
+  EXPECT_NE(listing.find("> mov"), std::string::npos) << listing;
+  EXPECT_NE(qx::DefaultRuntimeRoutines.haltRoutine, 0u);
+}
+
+}  // namespace
