@@ -2,14 +2,16 @@
 
 #include "function_win.h"
 #include "list_plugins_win.h"
+#include "map_lookup.h"
 #include "settings_open_win.h"
 
 namespace qx {
 
-// Link order of the reporter's units: the disassembler, the main unit with its settings,
-// then the list plug-ins. Shut-down runs in reverse.
+// Link order of the reporter's units: the disassembler, the debug-information map, the
+// main unit with its settings, then the list plug-ins. Shut-down runs in reverse.
 void ReporterStartup() {
   LinkDisAsm();
+  MapFileStartup();
   SettingsStartup();
   ReportStartup();
 }
@@ -17,6 +19,7 @@ void ReporterStartup() {
 void ReporterShutdown() {
   ReportShutdown();
   SettingsShutdown();
+  MapFileShutdown();
 }
 
 }  // namespace qx
