@@ -2,15 +2,18 @@
 
 #include "function_win.h"
 #include "list_plugins_win.h"
+#include "map_lookup.h"
 #include "pipeline_win.h"
 #include "settings_open_win.h"
 
 namespace qx {
 
-// Link order of the reporter's units: the disassembler, the main unit with its settings
-// and the handling pipeline, then the list plug-ins. Shut-down runs in reverse.
+// Link order of the reporter's units: the disassembler, the debug-information map, the
+// main unit with its settings and the handling pipeline, then the list plug-ins.
+// Shut-down runs in reverse.
 void ReporterStartup() {
   LinkDisAsm();
+  MapFileStartup();
   SettingsStartup();
   HandlingStartup();
   ReportStartup();
@@ -20,6 +23,7 @@ void ReporterShutdown() {
   ReportShutdown();
   HandlingShutdown();
   SettingsShutdown();
+  MapFileShutdown();
 }
 
 }  // namespace qx

@@ -4,7 +4,10 @@
 set -euo pipefail
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "setup.sh must run as root" >&2
+  if command -v sudo >/dev/null; then
+    exec sudo bash "$0" "$@"
+  fi
+  echo "setup.sh installs packages and must run as root" >&2
   exit 1
 fi
 
@@ -36,6 +39,8 @@ packages=(
   # Linux build of the SQL functions, run in a real Firebird 3 engine (embedded); locale
   # sources so tests can build a locale of their own
   firebird3.0-server firebird3.0-utils firebird-dev locales
+  # debug-information map: native zlib, libFuzzer
+  zlib1g-dev clang
 )
 missing=()
 for p in "${packages[@]}"; do
