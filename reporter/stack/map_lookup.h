@@ -1,0 +1,38 @@
+// The map unit's entry points for the rest of the reporter: which module, unit, function
+// and line a code address belongs to, and the name and line hooks of the disassembler.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "map_cache.h"
+#include "map_file.h"
+
+namespace qx {
+
+// The map of the module containing address (0: this module). Never null; an invalid map
+// when the address belongs to no module or anything fails. Valid maps stay cached.
+TMapFileRef LocateMap(uint32_t address);
+
+// Module file, unit, function (name and start) and line of address; 0 means the caller's
+// own return address minus 1. False when nothing is known.
+bool LookupAddress(uint32_t address, TMfLookup& result);
+
+// "unit.function" of a function starting exactly at address, else empty.
+std::string LookupProcName(uint32_t address);
+// Keeps line while address stays in [rangeBegin, rangeEnd); otherwise looks it up and sets
+// the range to [address, next line item) ([address, address + 1) when none follows).
+void LookupLine(uint32_t address, uint32_t& line, uint32_t& rangeBegin, uint32_t& rangeEnd);
+
+// The decoder owns its hook variables (MapProcNameHook, MapLineHook); start-up hands it
+// these two entries through the installer the caller gives, shut-down removes them and
+// frees every cached map. The signatures are those of the decoder's hook types.
+bool ProcNameHookEntry(uint32_t address, std::string& name);
+using TMapProcNameHookEntry = bool (*)(uint32_t address, std::string& name);
+using TMapLineHookEntry = void (*)(uint32_t address, uint32_t& line, uint32_t& rangeBegin,
+                                   uint32_t& rangeEnd);
+using TMapHookInstaller = void (*)(TMapProcNameHookEntry procName, TMapLineHookEntry line);
+void MapFileStartup(TMapHookInstaller install);
+void MapFileShutdown(TMapHookInstaller install);
+
+}  // namespace qx

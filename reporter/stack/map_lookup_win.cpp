@@ -1,0 +1,174 @@
+// Locating and caching the map of a loaded module, and the lookups built on it.
+#include <windows.h>
+
+#include <mutex>
+
+#include "map_lookup.h"
+#include "map_sources.h"
+
+namespace qx {
+
+namespace {
+
+// The cache is reached from the handling thread and from report building; building a map
+// happens outside the lock, so a slow build never blocks another module's lookup.
+std::mutex gCacheLock;
+TMapCache gCache;
+
+class TModuleEnvironment : public IMapEnvironment {
+ public:
+  explicit TModuleEnvironment(HMODULE module) : module_(module) {}
+
+  bool ReadResource(bool rcData, const char* type, const char* name, std::string& out) override {
+    HRSRC info = FindResourceA(module_, name, rcData ? MAKEINTRESOURCEA(10) : type);
+    if (info == nullptr) return false;
+    HGLOBAL handle = LoadResource(module_, info);
+    DWORD size = SizeofResource(module_, info);
+    const void* data = handle != nullptr ? LockResource(handle) : nullptr;
+    if (data == nullptr) return false;
+    out.assign(static_cast<const char*>(data), size);
+    return true;
+  }
+
+  bool ReadWholeFile(const std::string& path, std::string& out) override {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = false;
+    DWORD high = 0;
+    DWORD size = GetFileSize(file, &high);
+    if (size != INVALID_FILE_SIZE && high == 0) {
+      std::string data(size, '\0');
+      DWORD read = 0;
+      ok = size == 0 || (ReadFile(file, data.data(), size, &read, nullptr) && read == size);
+      if (ok) out = std::move(data);
+    }
+    CloseHandle(file);
+    return ok;
+  }
+
+  bool FileLastWriteDay(const std::string& path, int64_t& day) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    ULARGE_INTEGER t;
+    t.LowPart = data.ftLastWriteTime.dwLowDateTime;
+    t.HighPart = data.ftLastWriteTime.dwHighDateTime;
+    day = static_cast<int64_t>(t.QuadPart / 864000000000ull);
+    return true;
+  }
+
+ private:
+  HMODULE module_;
+};
+
+// Last-write stamp of a file in the FAT date/time format; 0 when unknown.
+uint32_t FileStamp(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  FILETIME local;
+  WORD date = 0, time = 0;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      !FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||
+      !FileTimeToDosDateTime(&local, &date, &time))
+    return 0;
+  return uint32_t(date) << 16 | time;
+}
+
+// The loaded image as a byte range, from its own headers.
+std::string_view LoadedImage(HMODULE module) {
+  auto base = reinterpret_cast<const char*>(module);
+  MEMORY_BASIC_INFORMATION info;
+  if (VirtualQuery(base, &info, sizeof info) == 0 || info.State != MEM_COMMIT ||
+      info.RegionSize < 0x400)
+    return {};
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew <= 0 ||
+      static_cast<SIZE_T>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS32) > info.RegionSize)
+    return {};
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  if (nt->Signature != IMAGE_NT_SIGNATURE) return {};
+  return std::string_view(base, nt->OptionalHeader.SizeOfImage);
+}
+
+TMapFileRef InvalidMap() { return std::make_shared<TMapFile>(); }
+
+}  // namespace
+
+TMapFileRef LocateMap(uint32_t address) {
+  try {
+    if (address == 0) address = reinterpret_cast<uint32_t>(&LocateMap);
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof info) == 0 ||
+        info.State != MEM_COMMIT || info.AllocationBase == nullptr)
+      return InvalidMap();
+    HMODULE module = static_cast<HMODULE>(info.AllocationBase);
+    char name[MAX_PATH + 1] = {};
+    DWORD length = GetModuleFileNameA(module, name, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return InvalidMap();
+    const std::string fileName(name, length);
+    const uint32_t stamp = FileStamp(fileName);
+    {
+      std::lock_guard<std::mutex> hold(gCacheLock);
+      if (TMapFileRef cached = gCache.Find(fileName, stamp)) return cached;
+    }
+    auto map = std::make_shared<TMapFile>();
+    TModuleEnvironment env(module);
+    BuildMapFile(*map, reinterpret_cast<uint32_t>(module), fileName, LoadedImage(module), env);
+    if (map->isValid) {
+      std::lock_guard<std::mutex> hold(gCacheLock);
+      gCache.Add(stamp, map);
+    }
+    return map;
+  } catch (...) {
+    return InvalidMap();
+  }
+}
+
+bool LookupAddress(uint32_t address, TMfLookup& result) {
+  if (address == 0)
+    address = reinterpret_cast<uint32_t>(__builtin_extract_return_addr(__builtin_return_address(0))) - 1;
+  try {
+    TMapFileRef map = LocateMap(address);
+    return LookupInMap(*map, address, result);
+  } catch (...) {
+    result = TMfLookup{};
+    return false;
+  }
+}
+
+std::string LookupProcName(uint32_t address) {
+  try {
+    return ProcNameInMap(*LocateMap(address), address);
+  } catch (...) {
+    return {};
+  }
+}
+
+void LookupLine(uint32_t address, uint32_t& line, uint32_t& rangeBegin, uint32_t& rangeEnd) {
+  if (line != 0 && address >= rangeBegin && address < rangeEnd) return;
+  try {
+    LineHookInMap(*LocateMap(address), address, line, rangeBegin, rangeEnd);
+  } catch (...) {
+    line = 0;
+    rangeBegin = address;
+    rangeEnd = address + 1;
+  }
+}
+
+bool ProcNameHookEntry(uint32_t address, std::string& name) {
+  std::string found = LookupProcName(address);
+  if (found.empty()) return false;
+  name = std::move(found);
+  return true;
+}
+
+void MapFileStartup(TMapHookInstaller install) {
+  if (install) install(&ProcNameHookEntry, &LookupLine);
+}
+
+void MapFileShutdown(TMapHookInstaller install) {
+  if (install) install(nullptr, nullptr);
+  std::lock_guard<std::mutex> hold(gCacheLock);
+  gCache.Clear();
+}
+
+}  // namespace qx
