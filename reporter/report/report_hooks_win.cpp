@@ -1,0 +1,24 @@
+#include "report_hooks.h"
+
+#include <atomic>
+
+namespace qx {
+
+namespace {
+std::atomic<DWORD> gHandlerThread{0};
+}
+
+ReportHooks& Hooks() {
+  static ReportHooks hooks;
+  return hooks;
+}
+
+void SetReportHandlerThread(DWORD threadId) { gHandlerThread = threadId; }
+DWORD ReportHandlerThread() { return gHandlerThread; }
+
+bool ProcessIsBlocked(DWORD limitMs) {
+  auto test = Hooks().processBlocked;
+  return test != nullptr && test(limitMs);
+}
+
+}  // namespace qx

@@ -1,0 +1,238 @@
+#include "tikv_fields_win.h"
+
+#include <atomic>
+#include <new>
+
+#include "field_items.h"
+#include "tikv_settings.h"
+#include "win_sync.h"
+
+namespace qx {
+
+namespace {
+
+class TIKVFields final : public IKVFields, public IKVFieldsEx {
+ public:
+  HRESULT __stdcall QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IKVFields) {
+      *object = static_cast<IKVFields*>(this);
+    } else if (iid == IID_IKVFieldsEx) {
+      *object = static_cast<IKVFieldsEx*>(this);
+    } else {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG __stdcall AddRef() override { return ++refCount_; }
+  ULONG __stdcall Release() override {
+    long count = --refCount_;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+  }
+
+  void __stdcall Lock() override {
+    // The bracket first: changes made under the lock then only mark the report dirty.
+    if (FieldListOwner* owner = Owner()) owner->OwnerBeginUpdate();
+    lock_.Enter();
+  }
+  void __stdcall Unlock() override {
+    FieldListOwner* owner = ownerException_.load();
+    lock_.Leave();
+    if (owner != nullptr) owner->OwnerEndUpdate();
+  }
+  int32_t __stdcall ItemCount() override {
+    CriticalSectionGuard guard(lock_);
+    return items_.Count();
+  }
+  std::string __stdcall ItemName(int32_t index) override {
+    CriticalSectionGuard guard(lock_);
+    return items_.Name(index);
+  }
+  void __stdcall Rename(int32_t index, const std::string& name) override {
+    Change([&] { return items_.Rename(index, name); });
+  }
+  int32_t __stdcall Find(const std::string& name) override {
+    CriticalSectionGuard guard(lock_);
+    return items_.Find(name);
+  }
+  std::string __stdcall Content(const std::string& name) override {
+    CriticalSectionGuard guard(lock_);
+    return items_.Content(name);
+  }
+  void __stdcall SetContent(const std::string& name, const std::string& value) override {
+    Change([&] { return items_.SetContent(name, value); });
+  }
+  void __stdcall Add(const std::string& name, const std::string& value) override {
+    SetContent(name, value);
+  }
+  void __stdcall Insert(int32_t index, const std::string& name,
+                        const std::string& value) override {
+    Change([&] { return items_.Insert(index, name, value); });
+  }
+  void __stdcall Delete(int32_t index) override {
+    Change([&] { return items_.Delete(index); });
+  }
+  void __stdcall DeleteName(const std::string& name) override {
+    Change([&] { return items_.DeleteName(name); });
+  }
+  IKVFields* __stdcall Clone() override {
+    auto* copy = new (std::nothrow) TIKVFields;
+    if (copy == nullptr) return nullptr;
+    CriticalSectionGuard guard(lock_);
+    for (const auto& [name, value] : items_.Items()) {
+      copy->items_.SetAcceptData(true);
+      copy->items_.SetContent(name, value);
+    }
+    copy->items_.SetAcceptData(true);
+    return copy;
+  }
+
+  void __stdcall ClearOwnerException() override { SetOwnerException(nullptr); }
+  void __stdcall ClearOwnerSettings() override { SetOwnerSettings(nullptr); }
+  void __stdcall SetInsertionPoint(int32_t index) override {
+    CriticalSectionGuard guard(lock_);
+    items_.SetInsertionPoint(index);
+  }
+  void __stdcall SetAcceptData(bool accept) override {
+    CriticalSectionGuard guard(lock_);
+    items_.SetAcceptData(accept);
+  }
+
+  void SetOwnerException(FieldListOwner* owner) {
+    CriticalSectionGuard guard(lock_);
+    ownerException_ = owner;
+  }
+  void SetOwnerSettings(TIKVSettings* owner) {
+    CriticalSectionGuard guard(lock_);
+    ownerSettings_ = owner;
+  }
+
+ private:
+  FieldListOwner* Owner() {
+    CriticalSectionGuard guard(lock_);
+    return ownerException_.load();
+  }
+
+  // Runs `change` under the list lock; a real change is written into the owner settings and
+  // marks the owner exception modified, the event firing after the list lock is left.
+  template <class Changing>
+  void Change(Changing&& change) {
+    FieldListOwner* owner = nullptr;
+    {
+      CriticalSectionGuard guard(lock_);
+      if (!change()) return;
+      if (ownerSettings_ != nullptr) ownerSettings_->WriteText("AddFields", items_.SettingsText());
+      owner = ownerException_.load();
+      if (owner != nullptr) {
+        owner->OwnerBeginUpdate();
+        owner->OwnerModified();
+      }
+    }
+    if (owner != nullptr) owner->OwnerEndUpdate();
+  }
+
+  std::atomic<long> refCount_{1};
+  CriticalSection lock_;
+  std::atomic<FieldListOwner*> ownerException_{nullptr};
+  TIKVSettings* ownerSettings_ = nullptr;
+  FieldItems items_;
+};
+
+class TIKVAttachments final : public IKVAttachments, public IKVAttachmentsEx {
+ public:
+  HRESULT __stdcall QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IKVAttachments) {
+      *object = static_cast<IKVAttachments*>(this);
+    } else if (iid == IID_IKVAttachmentsEx) {
+      *object = static_cast<IKVAttachmentsEx*>(this);
+    } else {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG __stdcall AddRef() override { return ++refCount_; }
+  ULONG __stdcall Release() override {
+    long count = --refCount_;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+  }
+
+  void __stdcall Lock() override { lock_.Enter(); }
+  void __stdcall Unlock() override { lock_.Leave(); }
+  int32_t __stdcall ItemCount() override {
+    CriticalSectionGuard guard(lock_);
+    return items_.Count();
+  }
+  bool __stdcall Item(int32_t index, std::string& sourceFile, std::string& sendAs,
+                      std::string& zipName, std::string& fieldName) override {
+    CriticalSectionGuard guard(lock_);
+    if (index < 0 || index >= items_.Count()) return false;
+    const auto& item = items_.Items()[index];
+    sourceFile = item[0];
+    sendAs = item[1];
+    zipName = item[2];
+    fieldName = item[3];
+    return true;
+  }
+  void __stdcall Add(const std::string& sourceFile, const std::string& sendAs,
+                     const std::string& zipName, const std::string& fieldName) override {
+    CriticalSectionGuard guard(lock_);
+    if (items_.Add(sourceFile, sendAs, zipName, fieldName)) Changed();
+  }
+  bool __stdcall Delete(const std::string& sourceFile) override {
+    CriticalSectionGuard guard(lock_);
+    if (!items_.Delete(sourceFile)) return false;
+    Changed();
+    return true;
+  }
+  void __stdcall Clear() override {
+    CriticalSectionGuard guard(lock_);
+    if (items_.Clear()) Changed();
+  }
+  IKVAttachments* __stdcall Clone() override {
+    auto* copy = new (std::nothrow) TIKVAttachments;
+    if (copy == nullptr) return nullptr;
+    CriticalSectionGuard guard(lock_);
+    for (const auto& item : items_.Items()) copy->items_.Add(item[0], item[1], item[2], item[3]);
+    return copy;
+  }
+  void __stdcall ClearOwnerSettings() override { SetOwner(nullptr); }
+
+  void SetOwner(TIKVSettings* owner) {
+    CriticalSectionGuard guard(lock_);
+    owner_ = owner;
+  }
+
+ private:
+  void Changed() {
+    if (owner_ != nullptr) owner_->WriteText("AddAttachs", items_.SettingsText());
+  }
+
+  std::atomic<long> refCount_{1};
+  CriticalSection lock_;
+  TIKVSettings* owner_ = nullptr;
+  AttachmentItems items_;
+};
+
+}  // namespace
+
+IKVFields* CreateTIKVFields() { return new (std::nothrow) TIKVFields; }
+IKVAttachments* CreateTIKVAttachments() { return new (std::nothrow) TIKVAttachments; }
+
+void SetFieldsOwnerException(IKVFields* fields, FieldListOwner* owner) {
+  if (fields != nullptr) static_cast<TIKVFields*>(fields)->SetOwnerException(owner);
+}
+void SetFieldsOwnerSettings(IKVFields* fields, TIKVSettings* owner) {
+  if (fields != nullptr) static_cast<TIKVFields*>(fields)->SetOwnerSettings(owner);
+}
+void SetAttachmentsOwnerSettings(IKVAttachments* attachments, TIKVSettings* owner) {
+  if (attachments != nullptr) static_cast<TIKVAttachments*>(attachments)->SetOwner(owner);
+}
+
+}  // namespace qx
