@@ -3,6 +3,8 @@
 #include "function_win.h"
 #include "list_plugins_win.h"
 #include "settings_open_win.h"
+#include "thread_info_win.h"
+#include "thread_sections_win.h"
 
 namespace qx {
 
@@ -12,9 +14,13 @@ void ReporterStartup() {
   LinkDisAsm();
   SettingsStartup();
   ReportStartup();
+  SetMainThreadId(GetCurrentThreadId());
+  NameThreadInfo(GetCurrentThreadId(), "main thread");
+  ThreadSectionsStartup();
 }
 
 void ReporterShutdown() {
+  ThreadSectionsShutdown();
   ReportShutdown();
   SettingsShutdown();
 }

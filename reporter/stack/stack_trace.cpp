@@ -467,7 +467,7 @@ void StackTraceRun::Offer(uint32_t slot, uint32_t value, bool topFlag, bool prep
     if (!inCode && !inData) return;
   }
   // Chain slots are ascending; the scan walks down.
-  bool chainSlot = false;
+  bool chainSlot = preparedFlag;
   if (slot != 0) {
     while (chainNext_ > 0 && chain_[chainNext_ - 1] > slot) --chainNext_;
     chainSlot = chainNext_ > 0 && chain_[chainNext_ - 1] == slot;
