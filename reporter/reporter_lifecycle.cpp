@@ -2,16 +2,18 @@
 
 #include "function_win.h"
 #include "list_plugins_win.h"
+#include "map_lookup.h"
 #include "settings_open_win.h"
 #include "thread_info_win.h"
 #include "thread_sections_win.h"
 
 namespace qx {
 
-// Link order of the reporter's units: the disassembler, the main unit with its settings,
-// then the list plug-ins. Shut-down runs in reverse.
+// Link order of the reporter's units: the disassembler, the debug-information map, the
+// main unit with its settings, then the list plug-ins. Shut-down runs in reverse.
 void ReporterStartup() {
   LinkDisAsm();
+  MapFileStartup();
   SettingsStartup();
   ReportStartup();
   SetMainThreadId(GetCurrentThreadId());
@@ -23,6 +25,7 @@ void ReporterShutdown() {
   ThreadSectionsShutdown();
   ReportShutdown();
   SettingsShutdown();
+  MapFileShutdown();
 }
 
 }  // namespace qx

@@ -5,9 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
 "$root/scripts/build.sh" >/dev/null
 . "$root/scripts/wine_env.sh"
-trap qx_stop_display EXIT
-qx_start_display
-qx_prepare_prefix
+qx_wine_session
 cd "$BUILD_DIR/bin"
 wine udf_bench.exe 2>&1 | tr -d '\r'
 wine settings_bench.exe 2>&1 | tr -d '\r'

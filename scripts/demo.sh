@@ -5,9 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
 "$root/scripts/build.sh" >/dev/null
 . "$root/scripts/wine_env.sh"
-trap qx_stop_display EXIT
-qx_start_display
-qx_prepare_prefix
+qx_wine_session
 cd "$BUILD_DIR/bin"
 rtf='{\rtf1\ansi{\fonttbl{\f0 Arial;}}\f0\fs20 Hello, {\b world}!\par}'
 blank_rtf='{\rtf1\ansi{\fonttbl{\f0 Arial;}}\f0\fs20 \par\tab \par}'

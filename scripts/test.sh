@@ -7,10 +7,7 @@ export BUILD_DIR=${BUILD_DIR:-$root/build}
 # The decoder also runs natively, where it is compared with capstone.
 "$root/scripts/test_stack_native.sh"
 . "$root/scripts/wine_env.sh"
-trap qx_stop_display EXIT
-qx_start_display
-qx_prepare_prefix
-qx_unmanaged_windows
+qx_wine_session
 
 # --- Linux: libQXUdfLib.so in a real Firebird 3 engine, the rich-text reader natively ---
 UDF_LINUX_BUILD_DIR=${UDF_LINUX_BUILD_DIR:-$root/build-native}

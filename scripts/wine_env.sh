@@ -56,3 +56,12 @@ qx_unmanaged_windows() {
     touch "$WINEPREFIX/.qx-unmanaged"
   fi
 }
+
+# Everything a script needs before it runs Windows programs: a display that goes away with
+# the script, and a ready prefix.
+qx_wine_session() {
+  trap qx_stop_display EXIT
+  qx_start_display
+  qx_prepare_prefix
+  qx_unmanaged_windows
+}

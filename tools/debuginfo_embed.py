@@ -289,6 +289,38 @@ def split_symbol(raw):
     return (split.group(1), " [clone %s]" % split.group(2)) if split else (raw, "")
 
 
+def collapse_templates(name):
+    """Template argument lists emptied ("f<int>" -> "f<>"), the operators "<", "<<", "<="
+    and "<=>" left alone."""
+    out, depth, i = [], 0, 0
+    while i < len(name):
+        op = re.match(r"operator(<=>|<<=|<<|<=|<)", name[i:])
+        if op and depth == 0:
+            out.append(op.group(0))
+            i += len(op.group(0))
+            continue
+        c = name[i]
+        if c == "<":
+            if depth == 0:
+                out.append("<")
+            depth += 1
+        elif c == ">" and depth > 0:
+            depth -= 1
+            if depth == 0:
+                out.append(">")
+        elif depth == 0:
+            out.append(c)
+        i += 1
+    return "".join(out)
+
+
+def fit_name(name, limit=255):
+    """A name that fits a packed text: long template names lose their arguments first."""
+    if len(name) > limit:
+        name = collapse_templates(name)
+    return name[:limit]
+
+
 def plain_name(raw, demangled):
     """Readable name of a base symbol: demangled, else without one leading underscore (C
     names); the stdcall "@N" goes."""
@@ -380,7 +412,7 @@ def collect(dll, tools):
         seen[(unit, s)] = seen.get((unit, s), 0) + 1
     publics = []
     for (rva, full), unit, s in zip(functions, units, short):
-        publics.append((full if seen[(unit, s)] > 1 else s, rva))
+        publics.append((fit_name(full if seen[(unit, s)] > 1 else s), rva))
 
     # Consecutive rows of one line carry nothing new.
     kept = []

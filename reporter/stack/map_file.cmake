@@ -14,6 +14,8 @@ add_library(qx_mapfile STATIC
 target_include_directories(qx_mapfile PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 if(WIN32)
   target_sources(qx_mapfile PRIVATE ${CMAKE_CURRENT_LIST_DIR}/map_lookup_win.cpp)
+  # Start-up installs the name and line hooks the decoder owns.
+  target_link_libraries(qx_mapfile PUBLIC qx_stack_decoder)
   # The DLL may not import zlib1.dll: link mingw's static zlib by its file.
   target_link_libraries(qx_mapfile PUBLIC /usr/i686-w64-mingw32/lib/libz.a)
 else()

@@ -24,15 +24,12 @@ std::string LookupProcName(uint32_t address);
 // the range to [address, next line item) ([address, address + 1) when none follows).
 void LookupLine(uint32_t address, uint32_t& line, uint32_t& rangeBegin, uint32_t& rangeEnd);
 
-// The decoder owns its hook variables (MapProcNameHook, MapLineHook); start-up hands it
-// these two entries through the installer the caller gives, shut-down removes them and
-// frees every cached map. The signatures are those of the decoder's hook types.
+// The decoder's name hook: false, leaving name untouched, where no function starts.
 bool ProcNameHookEntry(uint32_t address, std::string& name);
-using TMapProcNameHookEntry = bool (*)(uint32_t address, std::string& name);
-using TMapLineHookEntry = void (*)(uint32_t address, uint32_t& line, uint32_t& rangeBegin,
-                                   uint32_t& rangeEnd);
-using TMapHookInstaller = void (*)(TMapProcNameHookEntry procName, TMapLineHookEntry line);
-void MapFileStartup(TMapHookInstaller install);
-void MapFileShutdown(TMapHookInstaller install);
+
+// Start-up of the map unit: installs ProcNameHookEntry and LookupLine as the decoder's
+// MapProcNameHook and MapLineHook. Shut-down removes them and frees every cached map.
+void MapFileStartup();
+void MapFileShutdown();
 
 }  // namespace qx

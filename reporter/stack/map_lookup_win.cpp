@@ -3,6 +3,7 @@
 
 #include <mutex>
 
+#include "decoder_hooks.h"
 #include "map_lookup.h"
 #include "map_sources.h"
 
@@ -161,12 +162,14 @@ bool ProcNameHookEntry(uint32_t address, std::string& name) {
   return true;
 }
 
-void MapFileStartup(TMapHookInstaller install) {
-  if (install) install(&ProcNameHookEntry, &LookupLine);
+void MapFileStartup() {
+  MapProcNameHook = &ProcNameHookEntry;
+  MapLineHook = &LookupLine;
 }
 
-void MapFileShutdown(TMapHookInstaller install) {
-  if (install) install(nullptr, nullptr);
+void MapFileShutdown() {
+  MapProcNameHook = nullptr;
+  MapLineHook = nullptr;
   std::lock_guard<std::mutex> hold(gCacheLock);
   gCache.Clear();
 }

@@ -28,6 +28,13 @@ class Names(unittest.TestCase):
         for full, short in cases.items():
             self.assertEqual(embed.strip_parameters(full), short, full)
 
+    def test_long_names_lose_template_arguments_first(self):
+        long_name = "std::__move_merge<" + "x" * 300 + ", std::less<int> > [clone .isra.0]"
+        self.assertEqual(embed.fit_name(long_name), "std::__move_merge<> [clone .isra.0]")
+        self.assertEqual(embed.collapse_templates("qx::T<a<b>>::operator<<"), "qx::T<>::operator<<")
+        self.assertEqual(len(embed.fit_name("n" * 300)), 255)
+        self.assertEqual(embed.fit_name("f<int>"), "f<int>")
+
     def test_c_symbols_lose_underscore_and_stdcall_suffix(self):
         self.assertEqual(embed.plain_name("_qelTraceProcess@4", "_qelTraceProcess@4"),
                          "qelTraceProcess")

@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     const int rounds = 20;
     start = Clock::now();
     for (int i = 0; i < rounds; ++i) {
-      qx::MapFileShutdown(nullptr);  // empty the cache
+      qx::MapFileShutdown();  // empty the cache
       qx::LocateMap(inside);
     }
     std::printf("first lookup in the process (LocateMap, cache empty): %.3f ms\n",

