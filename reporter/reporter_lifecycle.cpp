@@ -1,5 +1,6 @@
 #include "reporter_lifecycle.h"
 
+#include "capture_lifecycle_win.h"
 #include "function_win.h"
 #include "list_plugins_win.h"
 #include "map_lookup.h"
@@ -16,12 +17,12 @@ void ReporterStartup() {
   MapFileStartup();
   SettingsStartup();
   ReportStartup();
-  SetMainThreadId(GetCurrentThreadId());
-  NameThreadInfo(GetCurrentThreadId(), "main thread");
   ThreadSectionsStartup();
+  CaptureStartup(ReporterModule());
 }
 
 void ReporterShutdown() {
+  CaptureShutdown();
   ThreadSectionsShutdown();
   ReportShutdown();
   SettingsShutdown();

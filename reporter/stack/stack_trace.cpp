@@ -1009,7 +1009,9 @@ void StackTraceRun::FillFinalOutput() {
     for (int i = static_cast<int>(items_.size()) - 1; i >= 0; --i) {
       const Item& item = items_[static_cast<size_t>(i)];
       if (item.hidden) continue;
-      if (item.functionName == "_ThrowExceptionLDTC" || item.functionName == "_ReThrowException") {
+      // This runtime's throw routines stand where the original runtime had its own.
+      if (item.functionName == "_ThrowExceptionLDTC" || item.functionName == "_ReThrowException" ||
+          item.functionName == "__cxa_throw" || item.functionName == "__cxa_rethrow") {
         hideFrom(i, false);
         break;
       }
