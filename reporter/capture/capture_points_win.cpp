@@ -77,8 +77,11 @@ void HandOver(uint8_t source, const CaptureObject& object, uint32_t address,
     record.framePointer = context->Ebp;
     record.stackPointer = context->Esp;
   }
+  // An overflowed stack leaves the faulting thread too little room for the snapshot; the
+  // report's own snapshot of the blocked thread takes its place.
+  const bool overflow = context != nullptr && object.message == "Stack overflow";
   try {
-    record.preparedStack = Prepare(context, address);
+    if (!overflow) record.preparedStack = Prepare(context, address);
   } catch (...) {
   }
   ReleaseEmergencyMemory();

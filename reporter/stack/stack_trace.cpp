@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "callstack_crc.h"
 
@@ -38,6 +39,7 @@ constexpr uint64_t kReachKnown = 0x7000000000000000ull;
 constexpr uint64_t kAllKnownBit = 0x2000000000000000ull;
 constexpr uint64_t kReachedBit = 0x4000000000000000ull;
 constexpr int kMaxJumpDepth = 3;
+constexpr int kMaxLinkDistance = 256;
 
 struct TraceAborted {};
 
@@ -614,24 +616,30 @@ void StackTraceRun::RemoveRecursive(bool dropLinks) {
   while (changed) {
     changed = false;
     std::vector<int> visible;
+    std::unordered_map<uint32_t, std::vector<int>> byAddress;
     for (int i = 0; i < static_cast<int>(items_.size()); ++i) {
-      if (!items_[static_cast<size_t>(i)].hidden) visible.push_back(i);
+      if (items_[static_cast<size_t>(i)].hidden) continue;
+      byAddress[items_[static_cast<size_t>(i)].addr].push_back(static_cast<int>(visible.size()));
+      visible.push_back(i);
     }
-    for (int vi = static_cast<int>(visible.size()) - 1; vi > 0 && !changed; --vi) {
-      CheckAbort();
-      uint32_t address = items_[static_cast<size_t>(visible[static_cast<size_t>(vi)])].addr;
-      int vj = vi - 1;
-      while (vj >= 0 && items_[static_cast<size_t>(visible[static_cast<size_t>(vj)])].addr != address)
-        --vj;
-      if (vj < 0) continue;
-      int period = vi - vj;
-      if (vj - period + 1 < 0) continue;
-      bool same = true;
-      for (int k = 0; k < period && same; ++k) {
-        same = items_[static_cast<size_t>(visible[static_cast<size_t>(vi - k)])].addr ==
-               items_[static_cast<size_t>(visible[static_cast<size_t>(vj - k)])].addr;
+    auto addressAt = [&](int v) { return items_[static_cast<size_t>(visible[static_cast<size_t>(v)])].addr; };
+    // Hidden repetitions lie above the position reached, so the positions below stay valid.
+    for (int vi = static_cast<int>(visible.size()) - 1; vi > 0;) {
+      if ((vi & 255) == 0) CheckAbort();
+      const std::vector<int>& same = byAddress[addressAt(vi)];
+      auto older = std::lower_bound(same.begin(), same.end(), vi);
+      if (older == same.begin()) {
+        --vi;
+        continue;
       }
-      if (!same) continue;
+      const int vj = *(older - 1);
+      const int period = vi - vj;
+      bool repeats = vj - period + 1 >= 0;
+      for (int k = 0; k < period && repeats; ++k) repeats = addressAt(vi - k) == addressAt(vj - k);
+      if (!repeats) {
+        --vi;
+        continue;
+      }
       for (int k = 0; k < period; ++k) {
         Item& item = items_[static_cast<size_t>(visible[static_cast<size_t>(vj + 1 + k)])];
         if (item.isTop) continue;
@@ -643,6 +651,7 @@ void StackTraceRun::RemoveRecursive(bool dropLinks) {
         }
         changed = true;
       }
+      vi = vj;
     }
   }
 }
@@ -675,9 +684,13 @@ void StackTraceRun::InvalidateItem(int index) {
 }
 
 void StackTraceRun::LinkNewer(int from, int targetFunction, uint32_t target, bool fromDecoded) {
+  int tried = 0;
   for (int k = from + 1; k < static_cast<int>(items_.size()); ++k) {
     Item& newer = items_[static_cast<size_t>(k)];
     if (newer.hidden) continue;
+    // Without sure frames a deep stack would link every pair; a caller's frame lies within
+    // this many candidates of its callee's.
+    if (++tried > kMaxLinkDistance && !newer.isFrame) continue;
     CallSite site;
     bool link = false;
     int siteFunction = targetFunction;
