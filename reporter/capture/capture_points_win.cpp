@@ -41,6 +41,8 @@ struct RaiseRecord {
   const EXCEPTION_RECORD* reported = nullptr;  // already handed over by a thread frame
 };
 thread_local RaiseRecord tRaise;
+// The faulting thread a helper thread hands over for (0: the calling thread).
+thread_local DWORD tFaultingThread = 0;
 
 std::string Hex(uint32_t value) {
   char text[16];
@@ -72,7 +74,7 @@ void HandOver(uint8_t source, const CaptureObject& object, uint32_t address,
   record.address = address;
   record.context = context;
   record.canContinue = canContinue;
-  record.threadId = GetCurrentThreadId();
+  record.threadId = tFaultingThread != 0 ? tFaultingThread : GetCurrentThreadId();
   if (context != nullptr) {
     record.framePointer = context->Ebp;
     record.stackPointer = context->Esp;
@@ -127,14 +129,54 @@ void __cdecl OnPureCall() { RuntimeError(AddressOf(__builtin_return_address(0)))
 
 // --- sources 13 / 14 -----------------------------------------------------------------------
 
+struct DeferredHandOver {
+  EXCEPTION_POINTERS* pointers;
+  uint8_t source;
+  bool canContinue;
+  DWORD threadId;
+};
+
+void HandOverSystemException(EXCEPTION_POINTERS* pointers, uint8_t source, bool canContinue) {
+  const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+  CaptureObject object = OsExceptionObject(record);
+  HandOver(source, object, CheckExceptionAddress(AddressOf(record.ExceptionAddress)),
+           pointers->ContextRecord, canContinue);
+}
+
+DWORD WINAPI DeferredHandOverThread(void* parameter) {
+  auto* deferred = static_cast<DeferredHandOver*>(parameter);
+  tFaultingThread = deferred->threadId;
+  NameThreadInfo(GetCurrentThreadId(), "-");
+  HandOverSystemException(deferred->pointers, deferred->source, deferred->canContinue);
+  return 0;
+}
+
+// An overflowed stack has no room for the hand-over: it runs on a thread of its own while
+// the faulting thread waits, as the thread it reports.
+bool HandOverOnHelperThread(EXCEPTION_POINTERS* pointers, uint8_t source, bool canContinue);
+
 LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   if (tRaise.reported != &record && record.ExceptionCode != kThreadNamingException) {
-    CaptureObject object = OsExceptionObject(record);
-    HandOver(14, object, CheckExceptionAddress(AddressOf(record.ExceptionAddress)),
-             pointers->ContextRecord, GetCurrentThreadId() != MainThreadId());
+    const bool canContinue = GetCurrentThreadId() != MainThreadId();
+    if (record.ExceptionCode != EXCEPTION_STACK_OVERFLOW ||
+        !HandOverOnHelperThread(pointers, 14, canContinue))
+      HandOverSystemException(pointers, 14, canContinue);
   }
   return gRuntimeFilter != nullptr ? gRuntimeFilter(pointers) : EXCEPTION_CONTINUE_SEARCH;
+}
+
+bool HandOverOnHelperThread(EXCEPTION_POINTERS* pointers, uint8_t source, bool canContinue) {
+  static DeferredHandOver deferred;
+  deferred = {pointers, source, canContinue, GetCurrentThreadId()};
+  auto create = reinterpret_cast<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T,
+                                                 LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD)>(
+      gRealCreateThread != nullptr ? gRealCreateThread : reinterpret_cast<void*>(CreateThread));
+  HANDLE thread = create(nullptr, 1 << 20, DeferredHandOverThread, &deferred, 0, nullptr);
+  if (thread == nullptr) return false;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return true;
 }
 
 // --- source 16 -------------------------------------------------------------------------

@@ -107,7 +107,8 @@ def main():
         if parsed is None or parsed[1] != unit:
             continue
         address, line_unit, number, function = parsed
-        found.append((function.split("(")[0], (address, number)))
+        # A function split by the compiler keeps its name: "Thrower [clone .cold]".
+        found.append((function.split(" [clone")[0].split("(")[0], (address, number)))
     names = [name for name, _ in found]
     wrong_lines = 0
     for name, detail in found:
