@@ -4,6 +4,7 @@
 #include "function_win.h"
 #include "list_plugins_win.h"
 #include "map_lookup.h"
+#include "pipeline_win.h"
 #include "settings_open_win.h"
 #include "thread_info_win.h"
 #include "thread_sections_win.h"
@@ -11,11 +12,13 @@
 namespace qx {
 
 // Link order of the reporter's units: the disassembler, the debug-information map, the
-// main unit with its settings, then the list plug-ins. Shut-down runs in reverse.
+// main unit with its settings and the handling pipeline, then the list plug-ins.
+// Shut-down runs in reverse.
 void ReporterStartup() {
   LinkDisAsm();
   MapFileStartup();
   SettingsStartup();
+  HandlingStartup();
   ReportStartup();
   ThreadSectionsStartup();
   CaptureStartup(ReporterModule());
@@ -25,6 +28,7 @@ void ReporterShutdown() {
   CaptureShutdown();
   ThreadSectionsShutdown();
   ReportShutdown();
+  HandlingShutdown();
   SettingsShutdown();
   MapFileShutdown();
 }

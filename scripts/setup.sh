@@ -4,7 +4,10 @@
 set -euo pipefail
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "setup.sh must run as root" >&2
+  if command -v sudo >/dev/null; then
+    exec sudo bash "$0" "$@"
+  fi
+  echo "setup.sh installs packages and must run as root" >&2
   exit 1
 fi
 

@@ -479,6 +479,12 @@ void TIKVException::SectionUpdate(const std::string& name, const std::string& te
         }
       }
     }
+    {
+      // A text cached before the last changes must not pass for the complete one.
+      CriticalSectionGuard guard(textLock_);
+      ++changeCounter_;
+      reportText_.clear();
+    }
     complete_ = true;
   });
   EndUpdate();
@@ -598,8 +604,9 @@ void TIKVException::FireChangeEvent() {
     methods = methods_;
   }
   if (procedures.empty() && methods.empty()) return;
-  std::string text = GetReportText(false);
+  // Read before the text, so that "complete" is never paired with an older text.
   bool complete = complete_;
+  std::string text = GetReportText(false);
   for (const auto& entry : procedures)
     Guarded([&] { entry.callback(complete, text, this); });
   for (const auto& entry : methods)
@@ -618,8 +625,9 @@ void __stdcall TIKVException::AddReportCallback(TDABugReportCallback callback, b
     }
     procedures_.push_back({callback, critical});
   }
+  bool complete = complete_;
   std::string text = GetReportText(false);
-  Guarded([&] { callback(complete_, text, this); });
+  Guarded([&] { callback(complete, text, this); });
 }
 
 void __stdcall TIKVException::AddReportCallbackOO(TDABugReportCallbackOO code, void* object,
@@ -635,8 +643,9 @@ void __stdcall TIKVException::AddReportCallbackOO(TDABugReportCallbackOO code, v
     }
     methods_.push_back({code, object, critical});
   }
+  bool complete = complete_;
   std::string text = GetReportText(false);
-  Guarded([&] { code(object, complete_, text, this); });
+  Guarded([&] { code(object, complete, text, this); });
 }
 
 void __stdcall TIKVException::RemoveReportCallback(TDABugReportCallback callback) {

@@ -1,0 +1,834 @@
+#include "pipeline_win.h"
+
+#include <atomic>
+#include <cstring>
+#include <exception>
+
+#include "exception_classes.h"
+#include "handler_tables_win.h"
+#include "handling_links.h"
+#include "progress_alert_win.h"
+#include "report_file_win.h"
+#include "report_hooks.h"
+#include "settings_open_win.h"
+#include "thread_names_win.h"
+#include "tikv_exception.h"
+#include "placeholders.h"
+#include "watchdog_win.h"
+#include "win_sync.h"
+
+namespace qx {
+
+namespace {
+
+constexpr DWORD kBlockedLimitMs = 250;
+constexpr size_t kReserveCount = 8;
+constexpr SIZE_T kReservedRange = 4 << 20;
+constexpr SIZE_T kCommittedBlock = 512 << 10;
+
+HANDLE gPipeRead = nullptr;
+HANDLE gPipeWrite = nullptr;
+HANDLE gHandlerThread = nullptr;
+HANDLE gHandlerLeft = nullptr;
+std::atomic<DWORD> gHandlerThreadId{0};
+std::atomic<bool> gEnabled{false};
+
+CriticalSection& HistoryLock() {
+  static CriticalSection lock;
+  return lock;
+}
+ExceptionHistory gHistory;
+
+void* volatile gReserves[kReserveCount] = {};
+
+template <class Step>
+void Guarded(Step&& step) {
+  try {
+    step();
+  } catch (...) {
+  }
+}
+
+void ReserveEmergencyMemory() {
+  for (size_t i = 0; i < kReserveCount; ++i) {
+    if (gReserves[i] != nullptr) continue;
+    void* block = i < 4 ? VirtualAlloc(nullptr, kReservedRange, MEM_RESERVE, PAGE_NOACCESS)
+                        : VirtualAlloc(nullptr, kCommittedBlock, MEM_RESERVE | MEM_COMMIT,
+                                       PAGE_NOACCESS);
+    if (block == nullptr) continue;
+    if (InterlockedCompareExchangePointer(const_cast<void**>(&gReserves[i]), block, nullptr) !=
+        nullptr)
+      VirtualFree(block, 0, MEM_RELEASE);
+  }
+}
+
+void ReleaseEmergencyMemory() {
+  for (size_t i = 0; i < kReserveCount; ++i) {
+    void* block = InterlockedExchangePointer(const_cast<void**>(&gReserves[i]), nullptr);
+    if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
+  }
+}
+
+// The object of the C++ exception being handled on this thread, kept alive by `holder`.
+void* CurrentExceptionObject(std::exception_ptr& holder) {
+  holder = std::current_exception();
+  if (!holder) return nullptr;
+  try {
+    std::rethrow_exception(holder);
+  } catch (const Exception& e) {
+    return const_cast<Exception*>(&e);
+  } catch (...) {
+  }
+  return nullptr;
+}
+
+// Completes object, address and context from what the runtime knows of this thread.
+void CompleteFromThread(void*& object, uint32_t& address, const CONTEXT*& context,
+                        CONTEXT& recorded, std::exception_ptr& holder) {
+  if ((object == nullptr || address == 0) && Links().threadExceptionRecord != nullptr) {
+    void* recordObject = nullptr;
+    uint32_t recordAddress = 0;
+    bool hasContext = false;
+    if (Links().threadExceptionRecord(recordObject, recordAddress, recorded, hasContext)) {
+      if (object == nullptr) object = recordObject;
+      if (address == 0) address = recordAddress;
+      if (hasContext && context == nullptr && object == recordObject &&
+          address == recordAddress)
+        context = &recorded;
+    }
+  }
+  if (object == nullptr) object = CurrentExceptionObject(holder);
+  if (object != nullptr && ValidException(object) == nullptr) object = nullptr;
+}
+
+void ClearThreadRecord() {
+  if (Links().clearThreadExceptionRecord != nullptr) Guarded(Links().clearThreadExceptionRecord);
+}
+
+uint32_t CheckedAddress(void* object, uint32_t address) {
+  if (address == 0 || Links().checkExceptionAddress == nullptr ||
+      ExceptionInheritsFrom(object, "EAbort"))
+    return address;
+  uint32_t checked = address;
+  Guarded([&] { checked = Links().checkExceptionAddress(object, address); });
+  return checked;
+}
+
+bool LockHeld(const RTL_CRITICAL_SECTION* lock) {
+  MEMORY_BASIC_INFORMATION info;
+  if (lock == nullptr || VirtualQuery(lock, &info, sizeof info) != sizeof info ||
+      info.State != MEM_COMMIT)
+    return false;
+  // The owner is recorded after the lock is taken and cleared before it is released, on
+  // every system family and under either lock-count convention.
+  return lock->OwningThread != nullptr && lock->RecursionCount > 0;
+}
+
+bool BlockedOnce() {
+  const BYTE* peb;
+  asm volatile("movl %%fs:0x30, %0" : "=r"(peb));
+  auto loaderLock = *reinterpret_cast<RTL_CRITICAL_SECTION* const*>(peb + 0xA0);
+  auto pebLock = *reinterpret_cast<RTL_CRITICAL_SECTION* const*>(peb + 0x1C);
+  return LockHeld(loaderLock) || LockHeld(pebLock);
+}
+
+void WaitPumpingMessages(HANDLE event) {
+  bool quit = false;
+  WPARAM quitCode = 0;
+  for (;;) {
+    DWORD result = quit ? WaitForSingleObject(event, INFINITE)
+                        : MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT);
+    if (result != WAIT_OBJECT_0 + 1) break;
+    MSG message;
+    while (!quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        // The record on this stack is still in use: stop pumping, keep waiting, and
+        // leave the quit for the program's own loop.
+        quit = true;
+        quitCode = message.wParam;
+        break;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
+}
+
+DWORD WINAPI HandlerThreadMain(void*) {
+  for (;;) {
+    HandOverRecord record{};
+    DWORD got = 0, total = 0;
+    bool ok = true;
+    while (total < sizeof record) {
+      if (!ReadFile(gPipeRead, reinterpret_cast<BYTE*>(&record) + total, sizeof record - total,
+                    &got, nullptr) ||
+          got == 0) {
+        ok = false;
+        break;
+      }
+      total += got;
+    }
+    if (!ok || record.event == 0) break;
+    Guarded([&] { ProcessException(record); });
+    HANDLE event = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record.event));
+    SetEvent(event);
+    PostThreadMessageA(record.threadId, WM_NULL, 0, 0);
+  }
+  SetEvent(gHandlerLeft);
+  ExitThread(0);
+}
+
+bool StartHandlerThread() {
+  if (gHandlerThread != nullptr) return true;
+  if (!CreatePipe(&gPipeRead, &gPipeWrite, nullptr, sizeof(HandOverRecord) * 64)) return false;
+  gHandlerLeft = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD id = 0;
+  gHandlerThread = CreateThread(nullptr, 0, HandlerThreadMain, nullptr, CREATE_SUSPENDED, &id);
+  if (gHandlerThread == nullptr) {
+    CloseHandle(gPipeRead);
+    CloseHandle(gPipeWrite);
+    gPipeRead = gPipeWrite = nullptr;
+    return false;
+  }
+  gHandlerThreadId = id;
+  SetReportHandlerThread(id);
+  NameThread(id, "-");
+  SetThreadPriority(gHandlerThread, THREAD_PRIORITY_HIGHEST);
+  ResumeThread(gHandlerThread);
+  return true;
+}
+
+void StopHandlerThread() {
+  if (gHandlerThread == nullptr) return;
+  ResumeThread(gHandlerThread);
+  if (ProcessBlockedTest(0)) {
+    // Inside the loader the thread cannot end before we return: it only leaves its loop,
+    // and is stopped before this module's code goes away.
+    CloseHandle(gPipeWrite);
+    WaitForSingleObject(gHandlerLeft, 500);
+    TerminateThread(gHandlerThread, 0);
+  } else {
+    HandOverRecord stop{};
+    DWORD written = 0;
+    WriteFile(gPipeWrite, &stop, sizeof stop, &written, nullptr);
+    CloseHandle(gPipeWrite);
+    if (WaitForSingleObject(gHandlerThread, 500) == WAIT_TIMEOUT &&
+        WaitForSingleObject(gHandlerThread, 50) == WAIT_TIMEOUT)
+      TerminateThread(gHandlerThread, 0);
+  }
+  gPipeWrite = nullptr;
+  UnnameThread(gHandlerThreadId);
+  CloseHandle(gHandlerThread);
+  CloseHandle(gPipeRead);
+  CloseHandle(gHandlerLeft);
+  gHandlerThread = gPipeRead = gHandlerLeft = nullptr;
+  gHandlerThreadId = 0;
+  SetReportHandlerThread(0);
+}
+
+void TakeOverRestartBlock() {
+  std::string name = ProcessObjectName("qelExceptRestart", GetCurrentProcessId());
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+  if (mapping == nullptr) return;
+  if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, sizeof(RestartBlock))) {
+    RestartBlock block;
+    std::memcpy(&block, view, sizeof block);
+    UnmapViewOfFile(view);
+    CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(block.blockHandle)));
+    if (HANDLE previous = OpenProcess(SYNCHRONIZE, FALSE, block.processId)) {
+      WaitForSingleObject(previous, 10000);
+      CloseHandle(previous);
+    }
+    SetExceptionHistory(block.history);
+  }
+  CloseHandle(mapping);
+}
+
+bool ExecutableIsThisModule() { return ReporterModule() == GetModuleHandleA(nullptr); }
+
+IKVExceptionEx* ExOf(IKVException* exception, ComPtr<IKVExceptionEx>& holder) {
+  holder = ComPtr<IKVException>(exception).As<IKVExceptionEx>(IID_IKVExceptionEx);
+  return holder.Get();
+}
+
+// The complete text is there as soon as the last section is; the report callbacks and the
+// phase-4 handlers run after that on the completion thread. Its id stays valid while the
+// exception object (which holds the thread's handle) lives.
+void WaitForCompletionEnd(IKVExceptionEx* ex) {
+  DWORD id = ex->CompletionThreadId();
+  if (id == 0 || id == GetCurrentThreadId() || ProcessBlockedTest(kBlockedLimitMs)) return;
+  if (HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id)) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+}
+
+void WriteConsoleText(const std::string& text) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+std::string HeadlineOf(IKVException* exception) {
+  std::string text = exception->ExceptionType() == kTypeFreeze ? exception->GetFrozenMsg()
+                                                               : exception->GetExceptMsg();
+  std::string message = exception->ExceptionMessage();
+  ReplaceIgnoringCase(text, "%exceptClass%", exception->ExceptionClass());
+  ReplaceIgnoringCase(text, "%exceptMsg%", message.empty() ? std::string("Unknown") : message);
+  return text;
+}
+
+// ---- the report object's links into the pipeline ----
+
+void ReportCompleted(IKVException* exception) {
+  bool handled = false;
+  NotifyHandlers(nullptr, kEventException, 0, handled, exception);
+}
+
+bool FireActionHandlers(int32_t action, IKVException* exception, HWND parent) {
+  bool handled = false;
+  NotifyHandlers(parent, kEventAction, action, handled, exception);
+  return handled;
+}
+
+bool RunAction(int32_t action, IKVException* exception, HWND parent) {
+  switch (action) {
+    case kActionContinue:
+      FireActionHandlers(kActionContinue, exception, parent);
+      return true;
+    case kActionRestart:
+    case kActionClose:
+      if (FireActionHandlers(action, exception, parent)) return false;
+      FinishAutoActions(exception, true);
+      if (action == kActionRestart) RestartProgram();
+      CloseProgram();
+    case kActionSend: {
+      if (FireActionHandlers(kActionSend, exception, parent) || Links().sendReport == nullptr)
+        return false;
+      ComPtr<IScreenshot> shot;
+      if (exception->AttachScreenshot()) shot = ComPtr<IScreenshot>::Adopt(exception->Screenshot());
+      Links().sendReport(exception, shot.Get());
+      return true;
+    }
+    default:
+      return false;  // show and print belong to the exception box
+  }
+}
+
+void InstallReportHooks() {
+  ReportHooks& hooks = Hooks();
+  hooks.processBlocked = ProcessBlockedTest;
+  hooks.describeObject = DescribeExceptionObject;
+  hooks.reportCompleted = ReportCompleted;
+  hooks.fireActionHandlers = FireActionHandlers;
+  hooks.runAction = RunAction;
+  hooks.show = ShowToUser;
+}
+
+void RemoveReportHooks() {
+  ReportHooks& hooks = Hooks();
+  hooks.processBlocked = nullptr;
+  hooks.describeObject = nullptr;
+  hooks.reportCompleted = nullptr;
+  hooks.fireActionHandlers = nullptr;
+  hooks.runAction = nullptr;
+  hooks.show = nullptr;
+}
+
+}  // namespace
+
+HandlingLinks& Links() {
+  static HandlingLinks links;
+  return links;
+}
+
+// ---- hand-over ----
+
+__attribute__((noinline)) void HandOverException(uint8_t type, void* object, uint32_t address,
+                                                 std::string* reportSlot, HMODULE package,
+                                                 void* relatedObject, uint8_t source,
+                                                 const CONTEXT* context, uint32_t framePointer,
+                                                 uint32_t stackPointer, bool canContinue) {
+  DWORD self = GetCurrentThreadId();
+  if (self == gHandlerThreadId) return;
+  if (self == ProcessMainThreadId() && MainThreadRunningHandlers()) return;
+  void* ownFrame = __builtin_frame_address(0);
+  try {
+    ReleaseEmergencyMemory();
+    CONTEXT recorded;
+    std::exception_ptr holder;
+    CompleteFromThread(object, address, context, recorded, holder);
+    if (ExceptionInheritsFrom(object, "EAbort")) {
+      ClearThreadRecord();
+      if (!canContinue) CloseProgram();
+      ReserveEmergencyMemory();
+      return;
+    }
+    if (framePointer == 0 && stackPointer == 0) {
+      framePointer = *static_cast<uint32_t*>(ownFrame);
+      stackPointer = reinterpret_cast<uintptr_t>(ownFrame) + 8;
+    }
+    if (context != nullptr && address >= context->Eip && address - context->Eip <= 4) {
+      stackPointer = context->Esp;
+      framePointer = context->Ebp;
+    }
+    HandOverRecord record{};
+    record.threadId = self;
+    record.type = type;
+    record.object = reinterpret_cast<uintptr_t>(object);
+    record.address = address;
+    record.canContinue = canContinue;
+    record.stackPointer = stackPointer;
+    record.framePointer = framePointer;
+    record.context = reinterpret_cast<uintptr_t>(context);
+    record.reportSlot = reinterpret_cast<uintptr_t>(reportSlot);
+    record.source = source;
+    record.relatedObject = reinterpret_cast<uintptr_t>(relatedObject);
+    record.package = reinterpret_cast<uintptr_t>(package);
+    HANDLE event = nullptr;
+    if (gHandlerThread != nullptr && !ProcessBlockedTest(kBlockedLimitMs))
+      event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    PauseWatchdog(true);
+    if (event == nullptr) {
+      Guarded([&] { ProcessException(record); });
+    } else {
+      record.event = reinterpret_cast<uintptr_t>(event);
+      DWORD written = 0;
+      if (WriteFile(gPipeWrite, &record, sizeof record, &written, nullptr) &&
+          written == sizeof record) {
+        if (self == ProcessMainThreadId())
+          WaitPumpingMessages(event);
+        else
+          WaitForSingleObject(event, INFINITE);
+      }
+      CloseHandle(event);
+    }
+    PauseWatchdog(false);
+  } catch (...) {
+  }
+  ClearThreadRecord();
+  ReserveEmergencyMemory();
+}
+
+// ---- the exception object ----
+
+ComPtr<IKVException> CreateExceptionObject(const ExceptionRequest& request) {
+  ComPtr<IKVModuleSettings> settings(request.settings);
+  if (!settings) settings = SettingsForFrame(1);
+  if (!settings) return nullptr;
+  void* object = request.object;
+  uint32_t address = request.address;
+  const CONTEXT* context = request.context;
+  CONTEXT recorded;
+  std::exception_ptr holder;
+  // A freeze or a trace has no exception, even when asked for inside a catch block.
+  if (GetCurrentThreadId() != gHandlerThreadId && request.type != kTypeFreeze)
+    CompleteFromThread(object, address, context, recorded, holder);
+  else if (object != nullptr && ValidException(object) == nullptr)
+    object = nullptr;
+  address = CheckedAddress(object, address);
+
+  ExceptionFacts facts;
+  facts.type = request.type;
+  facts.object = object;
+  facts.address = address;
+  facts.crashedThreadId = request.crashedThreadId;
+  facts.stackPointer = request.stackPointer;
+  facts.framePointer = request.framePointer;
+  if (facts.stackPointer == 0 && facts.framePointer == 0) {
+    void* frame = __builtin_frame_address(0);
+    facts.framePointer = reinterpret_cast<uintptr_t>(frame);
+    facts.stackPointer = reinterpret_cast<uintptr_t>(frame) + 8;
+  }
+  facts.context = context;
+  facts.source = request.source;
+  facts.relatedObject = request.relatedObject;
+  facts.package = request.package;
+  facts.canContinue = request.canContinue;
+  facts.dontCompleteYet = request.dontCompleteYet;
+  if (request.preparedStack != nullptr) facts.preparedStack = *request.preparedStack;
+
+  auto* created = new (std::nothrow) TIKVException(settings.Get(), facts);
+  if (created == nullptr) return nullptr;
+  ComPtr<IKVException> exception = ComPtr<IKVException>::Adopt(created);
+  // The class and message are read while the object surely lives.
+  Guarded([&] { exception->ExceptionClass(); });
+  Guarded([&] {
+    created->SetProgressWindow(
+        CreateProgressWindow(exception->GetPlWaitTitle(), settings->ModuleHandle(), "KVIPLWAIT"));
+  });
+  Guarded([&] { ApplyFilters(exception.Get(), settings.Get()); });
+  exception->SetAttachScreenshot(exception->WantScreenshot());
+  if (request.dontCompleteYet) {
+    ComPtr<IKVFields>::Adopt(exception->HeaderFields());
+    ComPtr<IKVFields>::Adopt(exception->ReportSections());
+  }
+  return exception;
+}
+
+void ApplyFilters(IKVException* exception, IKVModuleSettings* settings) {
+  if (exception == nullptr || settings == nullptr) return;
+  void* object = exception->ExceptionObject();
+  int group = 0;  // 0 general, 1 F1, 2 F2
+  if (object != nullptr) {
+    if (ExceptionMatchesAny(object, SplitClassList(settings->GetF1Classes())))
+      group = 1;
+    else if (ExceptionMatchesAny(object, SplitClassList(settings->GetF2Classes())))
+      group = 2;
+  }
+  bool noBugRep, noScrShot, noSuspend, noHandlers;
+  uint32_t showCfg;
+  std::string assistant;
+  switch (group) {
+    case 1:
+      noBugRep = settings->GetF1NoBugRep();
+      noScrShot = settings->GetF1NoScrShot();
+      noSuspend = settings->GetF1NoSuspend();
+      noHandlers = settings->GetF1NoHandlers();
+      showCfg = settings->GetF1ShowCfg();
+      assistant = settings->GetF1Assis();
+      break;
+    case 2:
+      noBugRep = settings->GetF2NoBugRep();
+      noScrShot = settings->GetF2NoScrShot();
+      noSuspend = settings->GetF2NoSuspend();
+      noHandlers = settings->GetF2NoHandlers();
+      showCfg = settings->GetF2ShowCfg();
+      assistant = settings->GetF2Assis();
+      break;
+    default:
+      noBugRep = settings->GetGnNoBugRep();
+      noScrShot = settings->GetGnNoScrShot();
+      noSuspend = settings->GetGnNoSuspend();
+      noHandlers = settings->GetGnNoHandlers();
+      showCfg = settings->GetGnShowCfg();
+      assistant = settings->GetGnAssis();
+      break;
+  }
+  exception->SetWantReport(!noBugRep);
+  exception->SetWantScreenshot(!noScrShot && exception->GetScrShotDepth() > 0);
+  exception->SetPauseThreads(exception->GetPauseThreads() && !noSuspend);
+  exception->SetCallHandlers(!noHandlers);
+  exception->SetShowMode(showCfg);
+  exception->SetAssistantName(assistant);
+}
+
+// ---- the handler thread's work ----
+
+void ProcessException(const HandOverRecord& record) {
+  if (Links().processExceptionStarted != nullptr) Links().processExceptionStarted();
+  bool paused = false;
+  try {
+    void* object = reinterpret_cast<void*>(static_cast<uintptr_t>(record.object));
+    uint32_t address = record.address;
+    if (Links().clearTempFolder != nullptr) Guarded(Links().clearTempFolder);
+    address = CheckedAddress(object, address);
+    ComPtr<IKVModuleSettings> settings =
+        SettingsForAddress(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)));
+    ExceptionRequest request;
+    request.type = static_cast<uint8_t>(record.type);
+    request.object = object;
+    request.address = address;
+    request.preparedStack =
+        reinterpret_cast<std::shared_ptr<void>*>(static_cast<uintptr_t>(record.preparedStack));
+    request.package = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(record.package));
+    request.relatedObject = reinterpret_cast<void*>(static_cast<uintptr_t>(record.relatedObject));
+    request.source = static_cast<uint8_t>(record.source);
+    request.settings = settings.Get();
+    request.context = reinterpret_cast<const CONTEXT*>(static_cast<uintptr_t>(record.context));
+    request.framePointer = record.framePointer;
+    request.stackPointer = record.stackPointer;
+    request.crashedThreadId = record.threadId;
+    request.canContinue = record.canContinue != 0;
+    ComPtr<IKVException> exception = CreateExceptionObject(request);
+    ComPtr<IKVExceptionEx> holder;
+    IKVExceptionEx* ex = ExOf(exception.Get(), holder);
+    if (!exception || ex == nullptr) return;
+    IKVException* e = exception.Get();
+    uint8_t type = e->ExceptionType();
+
+    ex->SetPhase(1);
+    bool handled;
+    if (type == kTypeHandled) {
+      handled = true;
+      NotifyHandlers(nullptr, kEventHandledException, 0, handled, e);
+    } else {
+      handled = false;
+      CriticalSectionGuard guard(HistoryLock());
+      ShiftHistory(gHistory, HistoryNow());
+    }
+    if (!handled) NotifyHandlers(nullptr, kEventException, 0, handled, e);
+    ex->SetPhase(2);
+    if (!handled) {
+      if (type != kTypeFreeze && e->GetPauseThreads() && ExecutableIsThisModule()) {
+        PauseOtherThreads(true, record.threadId);
+        paused = true;
+      }
+      if (e->WantScreenshot()) ComPtr<IScreenshot>::Adopt(e->Screenshot());
+      if (e->WantReport()) e->GetReportText(false);
+      NotifyHandlers(nullptr, kEventException, 0, handled, e);
+    }
+    ex->SetPhase(3);
+    if (!handled) NotifyHandlers(nullptr, kEventException, 0, handled, e);
+    if (!(handled && e->CanContinue())) {
+      // Web-server mode needs the request entry of a web-server capture point, which this
+      // module does not have.
+      bool console = IsConsoleProgram();
+      if (!handled) {
+        if (e->GetAutoSave() || e->GetAutoSend() || e->GetAutoClip())
+          e->AddReportCallback(AutoActionsOnComplete, true);
+        if (console) {
+          if (e->ShowMode() != 4) ShowToUser(e);
+        } else {
+          e->Show();
+        }
+      }
+      if (e->CanContinue() && e->ShowMode() != 4 && !console) {
+        // The exception box and its buttons did the rest.
+      } else if (RepeatRule(e->GetAutoClose()) ||
+                 (!e->CanContinue() && !RepeatRule(e->GetAutoRestart()))) {
+        bool closeHandled = false;
+        NotifyHandlers(nullptr, kEventAction, kActionClose, closeHandled, e);
+        FinishAutoActions(e, true);
+        CloseProgram();
+      } else if (RepeatRule(e->GetAutoRestart())) {
+        bool restartHandled = false;
+        NotifyHandlers(nullptr, kEventAction, kActionRestart, restartHandled, e);
+        FinishAutoActions(e, true);
+        RestartProgram();
+      } else {
+        bool continueHandled = false;
+        NotifyHandlers(nullptr, kEventAction, kActionContinue, continueHandled, e);
+      }
+      if (!handled) FinishAutoActions(e, false);
+    }
+  } catch (...) {
+  }
+  ResetWatchdogMisses();
+  if (paused) PauseOtherThreads(false, 0);
+}
+
+bool ProcessBlockedTest(DWORD limitMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    bool blocked = false;
+    try {
+      blocked = BlockedOnce();
+    } catch (...) {
+    }
+    if (!blocked || GetTickCount() - start >= limitMs) return blocked;
+    Sleep(10);
+  }
+}
+
+// ---- history and repeat rule ----
+
+uint64_t HistoryNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return ticks / 10000000u;
+}
+
+ExceptionHistory CurrentExceptionHistory() {
+  CriticalSectionGuard guard(HistoryLock());
+  return gHistory;
+}
+
+void SetExceptionHistory(const ExceptionHistory& history) {
+  CriticalSectionGuard guard(HistoryLock());
+  gHistory = history;
+}
+
+bool RepeatRule(uint32_t seconds) {
+  return RepeatRuleHolds(seconds, CurrentExceptionHistory(), HistoryNow());
+}
+
+// ---- automatic actions ----
+
+void __stdcall AutoActionsOnComplete(bool complete, const std::string& report,
+                                     IKVException* exception) {
+  if (!complete || exception == nullptr) return;
+  ComPtr<IKVExceptionEx> holder;
+  IKVExceptionEx* ex = ExOf(exception, holder);
+  if (ex == nullptr || !ex->IsFirstCompletionCallback()) return;
+  Guarded([&] {
+    if (exception->GetAutoSend()) {
+      bool handled = false;
+      NotifyHandlers(nullptr, kEventAction, kActionSend, handled, exception);
+      if (!handled) {
+        ComPtr<IScreenshot> shot;
+        if (exception->AttachScreenshot()) shot = ComPtr<IScreenshot>::Adopt(exception->Screenshot());
+        HANDLE* sendThread = ex->SendThreadHandle();
+        if (*sendThread != nullptr) {
+          CloseHandle(*sendThread);
+          *sendThread = nullptr;
+        }
+        if (Links().sendReport != nullptr) Links().sendReport(exception, shot.Get());
+      }
+    }
+  });
+  Guarded([&] {
+    if (exception->GetAutoClip()) CopyTextToClipboard(report);
+  });
+}
+
+void FinishAutoActions(IKVException* exception, bool waitForSending) {
+  if (exception == nullptr) return;
+  ComPtr<IKVExceptionEx> holder;
+  IKVExceptionEx* ex = ExOf(exception, holder);
+  if (ex == nullptr) return;
+  Guarded([&] {
+    if (ex->CriticalCallbackExists() || (Phase4HandlerExists() && exception->CallHandlers())) {
+      exception->GetReportText(true);
+      WaitForCompletionEnd(ex);
+    }
+  });
+  // An exception whose filter wants no report has nothing to save.
+  if (exception->WantReport()) Guarded([&] { AutoSaveCheck(exception); });
+  HANDLE* sendThread = ex->SendThreadHandle();
+  if (waitForSending && *sendThread != nullptr) {
+    WaitForSingleObject(*sendThread, INFINITE);
+    CloseHandle(*sendThread);
+    *sendThread = nullptr;
+  }
+}
+
+// ---- showing ----
+
+bool IsConsoleProgram() {
+  static const bool console = [] {
+    auto* base = reinterpret_cast<const BYTE*>(GetModuleHandleA(nullptr));
+    if (base == nullptr) return false;
+    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return nt->Signature == IMAGE_NT_SIGNATURE &&
+           nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+  }();
+  return console;
+}
+
+void ShowToUser(IKVException* exception) {
+  if (exception == nullptr) return;
+  Guarded([&] {
+    if (IsConsoleProgram()) {
+      std::string text = HeadlineOf(exception) + "\r\n";
+      if (exception->GetAutoShowBugRep() || exception->GetShowBtnVis()) {
+        exception->SetPlWaitBox(false);
+        text += "\r\n" + exception->GetReportText(true) + "\r\n";
+      }
+      WriteConsoleText(text);
+      return;
+    }
+    // Until the exception box exists, the standard message box stands in for the full
+    // box (0), the assistant's fallback (1) and the short boxes (2, 3).
+    uint32_t mode = exception->ShowMode();
+    if (mode > 3) return;
+    if (ProcessBlockedTest(kBlockedLimitMs)) return;
+    std::string text = HeadlineOf(exception);
+    if (exception->ExceptionType() != kTypeFreeze) {
+      std::string message = exception->ExceptionMessage();
+      if (!message.empty()) text += "\r\n\r\n" + message;
+    }
+    MessageBoxA(nullptr, text.c_str(), exception->GetTitleBar().c_str(),
+                MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
+  });
+}
+
+// ---- ending the program ----
+
+void RestartProgram() {
+  Guarded([&] {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string commandLine = GetCommandLineA();
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, nullptr, &startup, &process))
+      return;
+    std::string name = ProcessObjectName("qelExceptRestart", process.dwProcessId);
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(RestartBlock), name.c_str());
+    if (mapping != nullptr) {
+      if (void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(RestartBlock))) {
+        HANDLE duplicate = nullptr;
+        DuplicateHandle(GetCurrentProcess(), mapping, process.hProcess, &duplicate, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        RestartBlock block{};
+        block.processId = GetCurrentProcessId();
+        block.blockHandle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(duplicate));
+        block.history = CurrentExceptionHistory();
+        std::memcpy(view, &block, sizeof block);
+        UnmapViewOfFile(view);
+      }
+    }
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  });
+  TerminateProcess(GetCurrentProcess(), 2);
+  ExitProcess(2);
+}
+
+void CloseProgram() {
+  TerminateProcess(GetCurrentProcess(), 1);
+  ExitProcess(1);
+}
+
+bool CopyTextToClipboard(const std::string& text) {
+  bool opened = false;
+  for (int attempt = 0; attempt < 20 && !opened; ++attempt) {
+    opened = OpenClipboard(nullptr) != 0;
+    if (!opened) Sleep(10);
+  }
+  if (!opened) return false;
+  bool done = false;
+  EmptyClipboard();
+  if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
+    if (void* bytes = GlobalLock(memory)) {
+      std::memcpy(bytes, text.c_str(), text.size() + 1);
+      GlobalUnlock(memory);
+      done = SetClipboardData(CF_TEXT, memory) != nullptr;
+    }
+    if (!done) GlobalFree(memory);
+  }
+  CloseClipboard();
+  return done;
+}
+
+DWORD HandlerThreadId() { return gHandlerThreadId; }
+
+// ---- start-up and shut-down ----
+
+void HandlingStartup() {
+  Guarded([] {
+    TakeOverRestartBlock();
+    ProcessMainThreadId();
+    InstallReportHooks();
+    ComPtr<IKVModuleSettings> main = MainSettings();
+    if (!main || !main->HasSettings() || !main->GetEnabled()) return;
+    gEnabled = true;
+    CreateReporterWindow();
+    StartHandlerThread();
+    if (main->GetCheckFreeze()) StartWatchdog(main->GetFreezeTimeout());
+    ReserveEmergencyMemory();
+  });
+}
+
+void HandlingShutdown() {
+  Guarded([] {
+    StopWatchdog();
+    ShutdownPause();
+    StopHandlerThread();
+    DestroyReporterWindow();
+    ReleaseEmergencyMemory();
+    ClearHandlerTables();
+    RemoveReportHooks();
+    gEnabled = false;
+  });
+}
+
+}  // namespace qx

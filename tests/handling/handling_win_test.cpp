@@ -1,0 +1,633 @@
+// The pipeline in a real process: the reporter linked into this program, exceptions handed
+// over explicitly from the main thread and from workers, handlers registered by the test.
+// Endings of the process (close, restart) are checked in child processes of this program.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "handler_tables_win.h"
+#include "handling_test_support.h"
+#include "pipeline_win.h"
+#include "report_plugins.h"
+#include "settings_open_win.h"
+
+namespace qx {
+namespace {
+
+struct Call {
+  int phase;
+  DWORD thread;
+  std::string exceptionClass;
+  bool synchronised;
+  bool synchronisationFailed;
+};
+
+std::mutex gCallsLock;
+std::vector<Call> gCalls;
+
+std::vector<Call> Calls() {
+  std::lock_guard<std::mutex> guard(gCallsLock);
+  return gCalls;
+}
+
+void Record(IKVException* exception) {
+  const TFireHandlersParams* call = CurrentHandlerCall();
+  std::lock_guard<std::mutex> guard(gCallsLock);
+  gCalls.push_back({exception->Phase(), GetCurrentThreadId(), exception->ExceptionClass(),
+                    call != nullptr && call->callSynchronised,
+                    call != nullptr && call->synchronisationFailed});
+}
+
+void __stdcall RecordingHandler(void*, IKVException* exception, bool&) { Record(exception); }
+
+void HandOver(Exception& error, bool canContinue = true) {
+  HandOverException(kTypeException, &error, 0, nullptr, nullptr, nullptr, 16, nullptr, 0, 0,
+                    canContinue);
+}
+
+class Handling : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearHandlerTables();
+    std::lock_guard<std::mutex> guard(gCallsLock);
+    gCalls.clear();
+  }
+  void TearDown() override { ClearHandlerTables(); }
+};
+
+// ---- one hand-over from a worker, start to end ----
+
+HANDLE gPhaseThreeReached = nullptr;
+
+void __stdcall PhaseThreeHandler(void*, IKVException* exception, bool&) {
+  Record(exception);
+  SetEvent(gPhaseThreeReached);
+}
+
+// A report section that is finished only once the handlers of phase 3 were called, so that
+// the report is still incomplete when the pipeline reaches phase 3.
+std::string WaitingSection() {
+  WaitForSingleObject(gPhaseThreeReached, 10000);
+  return "section text";
+}
+
+std::string ClipboardText() {
+  std::string text;
+  if (!OpenClipboard(nullptr)) return text;
+  if (HANDLE data = GetClipboardData(CF_TEXT)) {
+    if (auto* bytes = static_cast<const char*>(GlobalLock(data))) {
+      text = bytes;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+TEST_F(Handling, WorkerHandOverRunsOnHandlerThreadThroughAllPhasesAndSavesOnce) {
+  gPhaseThreeReached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::string file = TempPath("handling_save_");
+  DeleteFileA(file.c_str());
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  main->SetAutoSave(true);
+  main->SetAutoClip(true);
+  main->SetBugRepFile(file);
+  main->SwitchPlugin("waiting", true);
+  RegisterReportPlugin("waiting", "waits for phase 3", WaitingSection, true);
+  for (uint8_t phase : {1, 2, 4})
+    RegisterExceptionHandler(RecordingHandler, reinterpret_cast<void*>(phase), kSyncAnyThread, phase);
+  RegisterExceptionHandler(PhaseThreeHandler, nullptr, kSyncAnyThread, 3);
+
+  std::atomic<bool> resumed{false};
+  std::thread worker([&] {
+    ETestError error("worker failed");
+    HandOver(error);
+    resumed = true;
+  });
+  worker.join();
+
+  main->SetAutoSave(false);
+  main->SetAutoClip(false);
+  main->SwitchPlugin("waiting", false);
+  UnregisterReportPlugin("waiting");
+  CloseHandle(gPhaseThreeReached);
+
+  EXPECT_TRUE(resumed);
+  std::vector<Call> calls = Calls();
+  ASSERT_EQ(calls.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(calls[i].phase, i + 1);
+    EXPECT_EQ(calls[i].exceptionClass, "ETestError");
+  }
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(calls[i].thread, HandlerThreadId());
+  // Phase 4 is told by whoever finished the report: the completion thread.
+  EXPECT_NE(calls[3].thread, HandlerThreadId());
+
+  std::string saved = ReadWholeFile(file);
+  EXPECT_EQ(saved.rfind("date/time", 0), 0u);
+  EXPECT_EQ(CountOf(saved, "\r\ndate/time"), 0u);  // one report
+  EXPECT_NE(saved.find("ETestError"), std::string::npos);
+  EXPECT_NE(saved.find("worker failed."), std::string::npos);
+  EXPECT_NE(saved.find("\r\n\r\nwaiting:\r\nsection text"), std::string::npos);
+  // The clipboard got the same complete report the file did.
+  EXPECT_EQ(ClipboardText() + "\r\n\r\n", saved);
+  DeleteFileA(file.c_str());
+}
+
+bool gRecursed = false;
+void __stdcall HandingOverAgain(void*, IKVException* exception, bool&) {
+  Record(exception);
+  if (gRecursed) return;
+  gRecursed = true;
+  ETestError inner("inside the handler thread");
+  HandOver(inner);
+}
+
+TEST_F(Handling, AHandOverOnTheHandlerThreadIsIgnored) {
+  RegisterExceptionHandler(HandingOverAgain, nullptr, kSyncAnyThread, 1);
+  std::thread worker([] {
+    ETestError error("outer");
+    HandOver(error);
+  });
+  worker.join();
+  EXPECT_TRUE(gRecursed);
+  EXPECT_EQ(Calls().size(), 1u);
+}
+
+std::vector<int32_t> gActions;
+bool gTakeOverSave = false;
+
+void __stdcall RecordingActionHandler(int32_t action, IKVException*, bool& handled) {
+  std::lock_guard<std::mutex> guard(gCallsLock);
+  gActions.push_back(action);
+  if (action == kActionSave && gTakeOverSave) handled = true;
+}
+
+TEST_F(Handling, ActionHandlersAreAskedToContinueAndMayTakeTheSaveOver) {
+  std::string file = TempPath("handling_taken_over_");
+  DeleteFileA(file.c_str());
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  main->SetAutoSave(true);
+  main->SetBugRepFile(file);
+  gActions.clear();
+  gTakeOverSave = true;
+  RegisterActionHandler(RecordingActionHandler, kSyncAnyThread);
+  ETestError error("saved elsewhere");
+  HandOver(error);
+  main->SetAutoSave(false);
+  EXPECT_EQ(gActions, (std::vector<int32_t>{kActionContinue, kActionSave}));
+  EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+void __stdcall HandledRecorder(IKVException* exception, bool&) { Record(exception); }
+
+TEST_F(Handling, AHandledExceptionReachesOnlyTheHandledExceptionHandlers) {
+  RegisterHandledExceptionHandler(HandledRecorder, kSyncAnyThread);
+  RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
+  gActions.clear();
+  RegisterActionHandler(RecordingActionHandler, kSyncAnyThread);
+  ExceptionHistory before = CurrentExceptionHistory();
+  SetExceptionHistory(ExceptionHistory());
+  ETestError error("caught by the program");
+  HandOverException(kTypeHandled, &error, 0, nullptr, nullptr, nullptr, 15, nullptr, 0, 0, true);
+  ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_EQ(Calls()[0].phase, 1);
+  EXPECT_TRUE(gActions.empty());
+  // Handled exceptions do not count for the repeat rule.
+  EXPECT_EQ(CurrentExceptionHistory().stamps[0], 0u);
+  SetExceptionHistory(before);
+}
+
+// ---- what is never reported, and what the filters decide ----
+
+TEST_F(Handling, AnAbortAndItsDescendantsAreNeverReported) {
+  RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
+  EAbort abort("silent");
+  EUserCancel cancel("cancelled");
+  HandOver(abort);
+  HandOver(cancel);
+  // Without an object, the exception being handled on this thread is taken.
+  try {
+    throw EUserCancel("thrown");
+  } catch (...) {
+    HandOverException(kTypeException, nullptr, 0, nullptr, nullptr, nullptr, 16, nullptr, 0, 0,
+                      true);
+  }
+  EXPECT_TRUE(Calls().empty());
+  try {
+    throw ETestError("thrown and reported");
+  } catch (...) {
+    HandOverException(kTypeException, nullptr, 0, nullptr, nullptr, nullptr, 16, nullptr, 0, 0,
+                      true);
+  }
+  ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_EQ(Calls()[0].exceptionClass, "ETestError");
+}
+
+TEST_F(Handling, AnObjectThatIsNoExceptionIsDroppedAndTheFaultStillReported) {
+  RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
+  char garbage[64];
+  std::memset(garbage, 0xCC, sizeof garbage);
+  void* guarded = VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_NOACCESS);
+  for (void* object : {static_cast<void*>(garbage), reinterpret_cast<void*>(0x10), guarded}) {
+    HandOverException(kTypeException, object, 0, nullptr, nullptr, nullptr, 14, nullptr, 0, 0,
+                      true);
+  }
+  VirtualFree(guarded, 0, MEM_RELEASE);
+  std::vector<Call> calls = Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  for (const Call& call : calls) EXPECT_EQ(call.exceptionClass, "");
+}
+
+TEST_F(Handling, AnAbortThatCannotContinueClosesTheProgram) {
+  EXPECT_EQ(RunChild("--child=abort-cannot-continue"), 1);
+  EXPECT_EQ(RunChild("--child=abort-can-continue"), 0);
+}
+
+TEST_F(Handling, AnEditErrorDescendantGetsNothingButTheShortBox) {
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  main->SetPauseThreads(true);
+  EMaskedEditError masked("bad mask");
+  ETestError plain("plain");
+  ExceptionRequest request;
+  request.settings = main.Get();
+  request.object = &masked;
+  ComPtr<IKVException> filtered = CreateExceptionObject(request);
+  request.object = &plain;
+  ComPtr<IKVException> general = CreateExceptionObject(request);
+  main->SetPauseThreads(false);
+
+  ASSERT_TRUE(filtered && general);
+  EXPECT_EQ(filtered->ExceptionClass(), "EMaskedEditError");
+  EXPECT_FALSE(filtered->WantReport());
+  EXPECT_FALSE(filtered->WantScreenshot());
+  EXPECT_FALSE(filtered->CallHandlers());
+  EXPECT_FALSE(filtered->GetPauseThreads());
+  EXPECT_EQ(filtered->ShowMode(), 3u);
+  EXPECT_TRUE(general->WantReport());
+  EXPECT_TRUE(general->WantScreenshot());  // ScrShotDepth 8
+  EXPECT_TRUE(general->CallHandlers());
+  EXPECT_TRUE(general->GetPauseThreads());
+  EXPECT_EQ(general->ShowMode(), 0u);
+  EXPECT_EQ(general->AttachScreenshot(), general->WantScreenshot());
+
+  // Handed over, it reaches no handler and saves nothing.
+  std::string file = TempPath("handling_filtered_");
+  DeleteFileA(file.c_str());
+  main->SetAutoSave(true);
+  main->SetBugRepFile(file);
+  RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
+  HandOver(masked);
+  main->SetAutoSave(false);
+  EXPECT_TRUE(Calls().empty());
+  EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Handling, ClassListsMatchTheClassOrAnAncestorWithBlanksAroundItems) {
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  main->SetF1Classes("  EFirstListed ,  EDBEditError ");
+  main->SetF2Classes("\tESecondListed , eTestError");
+  main->SetF2ShowCfg(2);
+  auto showModeOf = [&](Exception& object) {
+    ExceptionRequest request;
+    request.settings = main.Get();
+    request.object = &object;
+    return CreateExceptionObject(request)->ShowMode();
+  };
+  EFirstListed first("1");
+  ESecondChild secondChild("2");
+  ETestError test("3");  // listed only in other letter case
+  EMaskedEditError masked("4");
+  EXPECT_EQ(showModeOf(first), 3u);
+  EXPECT_EQ(showModeOf(secondChild), 2u);
+  EXPECT_EQ(showModeOf(test), 0u);
+  EXPECT_EQ(showModeOf(masked), 3u);
+  main->SetF1Classes("EDBEditError");
+  main->SetF2Classes("");
+  main->SetF2ShowCfg(0);
+}
+
+TEST_F(Handling, AFreezeAlwaysUsesTheGeneralGroup) {
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  main->SetF1Classes("Exception, TObject");
+  main->SetGnShowCfg(4);
+  ExceptionRequest request;
+  request.settings = main.Get();
+  request.type = kTypeFreeze;
+  request.source = 1;
+  ComPtr<IKVException> freeze = CreateExceptionObject(request);
+  ETestError error("any");
+  request.type = kTypeException;
+  request.object = &error;
+  ComPtr<IKVException> exception = CreateExceptionObject(request);
+  main->SetF1Classes("EDBEditError");
+  main->SetGnShowCfg(0);
+  EXPECT_EQ(freeze->ShowMode(), 4u);
+  EXPECT_TRUE(freeze->WantReport());
+  EXPECT_EQ(exception->ShowMode(), 3u);  // every object derives from Exception
+}
+
+// ---- showing ----
+
+// Runs the window program beside this one; its exit code, and what it read off the box.
+long RunGuiChild(uint32_t mode, std::string& box) {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path);
+  folder.resize(folder.rfind('\\') + 1);
+  std::string output = TempPath("handling_box_");
+  DeleteFileA(output.c_str());
+  std::string commandLine = "\"" + folder + "handling_gui_child.exe\" " + std::to_string(mode) +
+                            " \"" + output + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process))
+    return -2;
+  long code = -1;
+  if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    code = static_cast<long>(exitCode);
+  } else {
+    TerminateProcess(process.hProcess, 99);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  box = ReadWholeFile(output);
+  DeleteFileA(output.c_str());
+  return code;
+}
+
+TEST_F(Handling, AWindowProgramGetsAMessageBoxForShowModesZeroToThreeOnly) {
+  std::string box;
+  EXPECT_EQ(RunGuiChild(0, box), 0);
+  EXPECT_EQ(box,
+            "handling_gui_child.exe|An error occurred in the application.\r\n\r\ngui failure.");
+  EXPECT_EQ(RunGuiChild(3, box), 0);
+  EXPECT_NE(box.find("gui failure."), std::string::npos);
+  EXPECT_EQ(RunGuiChild(4, box), 1);  // nothing shown; the program just continues
+  EXPECT_EQ(box, "");
+}
+
+// ---- repeat rule, restart and close ----
+
+TEST_F(Handling, TenExceptionsWithinTheSpanRestartAndHandTheHistoryOver) {
+  std::string file = TempPath("handling_restarted_");
+  DeleteFileA(file.c_str());
+  EXPECT_EQ(RunChild("--child=repeat 9 \"" + file + "\""), 0);
+  EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(RunChild("--child=repeat 10 \"" + file + "\""), 2);
+  // The restarted process writes how many history entries it took over.
+  std::string taken;
+  for (int i = 0; i < 300 && taken.empty(); ++i) {
+    Sleep(100);
+    taken = ReadWholeFile(file);
+  }
+  EXPECT_EQ(taken, "10");
+  DeleteFileA(file.c_str());
+}
+
+TEST_F(Handling, AutoCloseOrAnExceptionThatCannotContinueEndTheProgramWithExitCodeOne) {
+  EXPECT_EQ(RunChild("--child=autoclose"), 1);
+  EXPECT_EQ(RunChild("--child=cannot-continue"), 1);
+}
+
+// ---- handlers that want the main thread ----
+
+TEST_F(Handling, AMainThreadHandlerRunsThereWhileTheMainThreadWaitsPumping) {
+  RegisterExceptionHandler(RecordingHandler, nullptr, kSyncMainThread, 1);
+  ETestError error("on the main thread");
+  HandOver(error);  // the main thread itself waits for its record
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    ETestError other("from a worker");
+    HandOver(other);
+    done = true;
+  });
+  while (!done) PumpFor(20);
+  worker.join();
+  std::vector<Call> calls = Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  for (const Call& call : calls) {
+    EXPECT_EQ(call.thread, ProcessMainThreadId());
+    EXPECT_TRUE(call.synchronised);
+  }
+}
+
+TEST_F(Handling, AMainThreadThatDoesNotAnswerLeavesTheHandlerToTheHandlerThread) {
+  RegisterExceptionHandler(RecordingHandler, reinterpret_cast<void*>(1), kSyncMainThread, 1);
+  RegisterExceptionHandler(RecordingHandler, reinterpret_cast<void*>(2), kSyncMainOrHandlerThread, 1);
+  std::thread worker([] {
+    ETestError error("main thread busy");
+    HandOver(error);
+  });
+  worker.join();  // the main thread retrieves no messages meanwhile
+  std::vector<Call> calls = Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].thread, HandlerThreadId());
+  EXPECT_TRUE(calls[0].synchronisationFailed);
+  PumpFor(50);  // the late probe is answered and changes nothing
+  EXPECT_EQ(Calls().size(), 1u);
+}
+
+// ---- several faulting threads ----
+
+std::atomic<int> gInFlight{0};
+std::atomic<int> gMostInFlight{0};
+
+void __stdcall OverlapHandler(void*, IKVException* exception, bool&) {
+  int now = ++gInFlight;
+  int most = gMostInFlight;
+  while (now > most && !gMostInFlight.compare_exchange_weak(most, now)) {
+  }
+  Sleep(30);
+  Record(exception);
+  --gInFlight;
+}
+
+TEST_F(Handling, EightThreadsAtOnceAreHandledOneAtATimeNoneLost) {
+  RegisterExceptionHandler(OverlapHandler, nullptr, kSyncAnyThread, 1);
+  HANDLE start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<std::thread> threads;
+  std::atomic<int> resumed{0};
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&, i] {
+      ETestError error("thread " + std::to_string(i));
+      WaitForSingleObject(start, INFINITE);
+      HandOver(error);
+      ++resumed;
+    });
+  }
+  SetEvent(start);
+  for (auto& thread : threads) thread.join();
+  CloseHandle(start);
+  EXPECT_EQ(resumed, 8);
+  EXPECT_EQ(Calls().size(), 8u);
+  EXPECT_EQ(gMostInFlight, 1);
+}
+
+// ---- pausing ----
+
+std::atomic<long> gMainLoops{0};
+std::atomic<long> gLoopsWhilePaused{-1};
+
+void __stdcall MeasuringPause(void*, IKVException* exception, bool&) {
+  Record(exception);
+  Sleep(100);  // the main thread reaches its pause point
+  long before = gMainLoops;
+  Sleep(300);
+  gLoopsWhilePaused = gMainLoops - before;
+}
+
+TEST_F(Handling, PauseThreadsHoldsTheMainThreadAtItsNextMessageUntilTheEnd) {
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  main->SetPauseThreads(true);
+  RegisterExceptionHandler(MeasuringPause, nullptr, kSyncAnyThread, 2);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    ETestError error("pausing");
+    HandOver(error);
+    done = true;
+  });
+  while (!done) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    ++gMainLoops;
+    Sleep(1);
+  }
+  worker.join();
+  main->SetPauseThreads(false);
+  ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_LE(gLoopsWhilePaused, 1);
+  EXPECT_GT(gMainLoops, 0);
+}
+
+// ---- a process inside the loader ----
+
+TEST_F(Handling, WhileTheLoaderLockIsHeldTheHandOverRunsOnTheFaultingThread) {
+  EXPECT_FALSE(ProcessBlockedTest(0));
+  std::string suffix = std::to_string(GetCurrentProcessId());
+  HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, ("qxLoaderProbeEntered" + suffix).c_str());
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, ("qxLoaderProbeRelease" + suffix).c_str());
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
+
+  std::atomic<DWORD> faultingThread{0};
+  std::thread faulting([&] {
+    faultingThread = GetCurrentThreadId();
+    SetEvent(ready);
+    WaitForSingleObject(go, INFINITE);
+    ETestError error("inside the loader");
+    HandOver(error);
+  });
+  WaitForSingleObject(ready, INFINITE);
+  HMODULE probe = nullptr;
+  std::thread loading([&] { probe = LoadLibraryA("handling_loader_probe.dll"); });
+  ASSERT_EQ(WaitForSingleObject(entered, 20000), WAIT_OBJECT_0);
+  bool blocked = ProcessBlockedTest(0);
+  SetEvent(go);
+  Sleep(1000);  // the hand-over finds the process blocked and starts on its own thread
+  SetEvent(release);
+  loading.join();
+  faulting.join();
+  EXPECT_TRUE(blocked);
+  EXPECT_FALSE(ProcessBlockedTest(0));
+  std::vector<Call> calls = Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].thread, faultingThread.load());
+  if (probe != nullptr) FreeLibrary(probe);
+  for (HANDLE handle : {entered, release, go, ready}) CloseHandle(handle);
+}
+
+// ---- stopping and starting ----
+
+TEST_F(Handling, ShutdownEndsTheHandlerThreadAndStartUpMakesANewOne) {
+  DWORD first = HandlerThreadId();
+  ASSERT_NE(first, 0u);
+  HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, first);
+  ASSERT_NE(thread, nullptr);
+  HandlingShutdown();
+  EXPECT_EQ(WaitForSingleObject(thread, 2000), WAIT_OBJECT_0);  // ended by the zero record
+  CloseHandle(thread);
+  EXPECT_EQ(HandlerThreadId(), 0u);
+  EXPECT_EQ(ReporterWindow(), nullptr);
+  HandlingStartup();
+  EXPECT_NE(HandlerThreadId(), 0u);
+  RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
+  std::thread worker([] {
+    ETestError error("after a new start");
+    HandOver(error);
+  });
+  worker.join();
+  ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_EQ(Calls()[0].thread, HandlerThreadId());
+}
+
+// ---- child scenarios ----
+
+int RunChildScenario(const std::string& scenario, int argc, char** argv) {
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  if (scenario == "abort-cannot-continue" || scenario == "abort-can-continue") {
+    EUserCancel abort("no");
+    HandOver(abort, scenario == "abort-can-continue");
+    return 0;
+  }
+  if (scenario == "cannot-continue") {
+    ETestError error("fatal");
+    HandOver(error, false);
+    return 0;
+  }
+  if (scenario == "autoclose") {
+    main->SetAutoClose(1);
+    ETestError error("closing");
+    HandOver(error);
+    return 0;
+  }
+  if (scenario == "repeat" && argc >= 4) {
+    ExceptionHistory history = CurrentExceptionHistory();
+    if (history.stamps[0] != 0) {
+      int taken = 0;
+      for (uint64_t stamp : history.stamps) taken += stamp != 0;
+      std::string text = std::to_string(taken);
+      HANDLE file = CreateFileA(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      DWORD written = 0;
+      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+      CloseHandle(file);
+      return 7;
+    }
+    main->SetAutoRestart(60);
+    int count = std::atoi(argv[2]);
+    for (int i = 0; i < count; ++i) {
+      ETestError error("repeated");
+      HandOver(error);
+    }
+    return 0;
+  }
+  return 3;
+}
+
+}  // namespace
+}  // namespace qx
+
+int main(int argc, char** argv) {
+  qx::SettingsStartup();
+  qx::HandlingStartup();
+  int result;
+  if (argc >= 2 && std::strncmp(argv[1], "--child=", 8) == 0) {
+    result = qx::RunChildScenario(argv[1] + 8, argc, argv);
+  } else {
+    testing::InitGoogleTest(&argc, argv);
+    result = RUN_ALL_TESTS();
+  }
+  qx::HandlingShutdown();
+  qx::SettingsShutdown();
+  return result;
+}
