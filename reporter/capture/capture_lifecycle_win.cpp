@@ -84,6 +84,7 @@ void CaptureStartup(HMODULE ownModule) {
     if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart != 0 &&
         QueryPerformanceCounter(&counter))
       gStartMs = static_cast<double>(counter.QuadPart) / (static_cast<double>(frequency.QuadPart) / 1000.0);
+    LinkCaptureToPipeline();
     ComPtr<IKVModuleSettings> settings = MainSettings();
     const bool valid = settings && settings->HasSettings();
     const bool enabled = valid && settings->GetEnabled();
@@ -123,6 +124,7 @@ void CaptureShutdown() {
   } catch (...) {
   }
   ReleaseEmergencyMemory();
+  UnlinkCaptureFromPipeline();
 }
 
 }  // namespace qx

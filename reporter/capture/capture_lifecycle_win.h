@@ -12,6 +12,10 @@ void CaptureStartup(HMODULE ownModule);
 // reserves released.
 void CaptureShutdown();
 
+// Connects the capture layer and the handling pipeline (both ways), and undoes it.
+void LinkCaptureToPipeline();
+void UnlinkCaptureFromPipeline();
+
 // When the reporter started (milliseconds of the performance counter; 0 without one).
 double ReporterStartTimeMs();
 

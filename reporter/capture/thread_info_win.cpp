@@ -5,6 +5,8 @@
 
 namespace qx {
 
+std::string (*ThreadNameHook)(DWORD threadId) = nullptr;
+
 namespace {
 
 struct ThreadInfoList {
@@ -98,6 +100,14 @@ std::string ThreadTitle(DWORD threadId, bool force, uint32_t* creatorAddress,
   ThreadInfoRecord record;
   bool found = false;
   bool listed = FindThreadInfo(threadId, 50, record, found);
+  if (listed && record.name.empty() && ThreadNameHook != nullptr) {
+    std::string name = ThreadNameHook(threadId);
+    if (!name.empty()) {
+      record.threadId = threadId;
+      record.name = name;
+      found = true;
+    }
+  }
   if (creatorAddress != nullptr) *creatorAddress = found ? record.creatorAddress : 0;
   if (creatorThreadId != nullptr) *creatorThreadId = found ? record.creatorThreadId : 0;
   return ThreadTitleText(listed, found ? &record : nullptr, threadId, force);

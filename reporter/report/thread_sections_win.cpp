@@ -12,6 +12,10 @@ bool (*TraceProcessRunningHook)() = nullptr;
 
 namespace {
 
+// Set while the module shuts down: traces still running end at once, so that no thread is
+// left in code that is about to be unloaded.
+volatile bool gShuttingDown = false;
+
 constexpr char kNotAccessible[] = ">> stack not accessible";
 constexpr char kCalculatedSoon[] = ">> stack will be calculated soon";
 
@@ -71,6 +75,7 @@ class ThreadSectionProducer final : public ReportSectionProducer {
     input.showRelAddrs = exception_->GetShowRelAddrs();
     input.showRelLines = exception_->GetShowRelLines();
     input.dontAddTopItem = !s.isException && s.exceptionAddress == 0;
+    input.abort = &gShuttingDown;
     input.preparedStack = s.preparedStack.empty() ? nullptr : &s.preparedStack;
     input.cppTermination = s.isCppTermination;
     input.framePointer = s.framePointer;
@@ -245,11 +250,13 @@ std::unique_ptr<ReportSectionProducer> MakeThreadSectionProducer(IKVException* e
 }
 
 void ThreadSectionsStartup() {
+  gShuttingDown = false;
   Hooks().makeSectionProducer = MakeProducer;
   StackTraceStartup();
 }
 
 void ThreadSectionsShutdown() {
+  gShuttingDown = true;
   if (Hooks().makeSectionProducer == MakeProducer) Hooks().makeSectionProducer = nullptr;
   StackTraceShutdown();
 }
