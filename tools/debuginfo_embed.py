@@ -377,6 +377,19 @@ def read_lines(objdump, dll, code_lo, code_hi, image_base):
     return [(rva, ln, f) for rva, (ln, f, _, _) in sorted(rows.items())]
 
 
+def with_rows_at_starts(lines, starts, line_addresses):
+    """lines with a row added at every start that falls inside a row with a known line."""
+    added = []
+    present = set(line_addresses)
+    for rva in starts:
+        if rva in present:
+            continue
+        k = bisect.bisect_right(line_addresses, rva) - 1
+        if k >= 0 and lines[k][1] != 0:
+            added.append((rva, lines[k][1], lines[k][2]))
+    return sorted(lines + added)
+
+
 def collect(dll, tools):
     pe = Pe(open(dll, "rb").read())
     code_lo, code_hi = pe.code_range()
@@ -414,10 +427,14 @@ def collect(dll, tools):
     for (rva, full), unit, s in zip(functions, units, short):
         publics.append((fit_name(full if seen[(unit, s)] > 1 else s), rva))
 
-    # Consecutive rows of one line carry nothing new.
+    # A lookup takes no line from before the function it is in, so a function that starts
+    # inside a row (a split-off cold part, a thunk) gets a row of that line at its start.
+    # Consecutive rows of one line carry nothing new, except at such a start.
+    starts = {rva for rva, _ in functions}
+    lines = with_rows_at_starts(lines, sorted(starts), line_addresses)
     kept = []
     for rva, ln, _ in lines:
-        if not kept or kept[-1][0] != ln:
+        if not kept or kept[-1][0] != ln or rva in starts:
             kept.append((ln, rva))
     return pe, code_lo, segments, publics, kept, functions
 

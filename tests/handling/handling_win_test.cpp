@@ -421,6 +421,22 @@ TEST_F(Handling, AMainThreadHandlerRunsThereWhileTheMainThreadWaitsPumping) {
   }
 }
 
+void __stdcall PostingQuit(void*, IKVException* exception, bool&) {
+  Record(exception);
+  PostThreadMessageA(ProcessMainThreadId(), WM_QUIT, 5, 0);
+  Sleep(100);  // the waiting main thread retrieves the quit meanwhile
+}
+
+TEST_F(Handling, AQuitReceivedWhileTheMainThreadWaitsIsPostedAgainWithItsExitCode) {
+  RegisterExceptionHandler(PostingQuit, nullptr, kSyncAnyThread, 1);
+  ETestError error("quitting");
+  HandOver(error);
+  ASSERT_EQ(Calls().size(), 1u);
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 5u);
+}
+
 TEST_F(Handling, AMainThreadThatDoesNotAnswerLeavesTheHandlerToTheHandlerThread) {
   RegisterExceptionHandler(RecordingHandler, reinterpret_cast<void*>(1), kSyncMainThread, 1);
   RegisterExceptionHandler(RecordingHandler, reinterpret_cast<void*>(2), kSyncMainOrHandlerThread, 1);

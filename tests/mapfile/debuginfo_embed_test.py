@@ -66,6 +66,17 @@ class Encoding(unittest.TestCase):
                          struct.pack("<I", 2) + struct.pack("<II", 7, 0) + b"\x02\x04")
 
 
+class LineRows(unittest.TestCase):
+    def test_a_function_starting_inside_a_row_gets_that_line(self):
+        lines = [(0x100, 10, "a.cpp"), (0x110, 11, "a.cpp"), (0x130, 0, "")]
+        addresses = [rva for rva, _, _ in lines]
+        # 0x118 starts inside line 11's row, 0x110 already has a row, 0x140 lies after the
+        # end of the sequence and gets nothing.
+        got = embed.with_rows_at_starts(lines, [0x110, 0x118, 0x140], addresses)
+        self.assertEqual(got, [(0x100, 10, "a.cpp"), (0x110, 11, "a.cpp"),
+                               (0x118, 11, "a.cpp"), (0x130, 0, "")])
+
+
 class ResourceDirectory(unittest.TestCase):
     def test_existing_entries_are_kept_and_named_entries_sorted(self):
         existing = {10: {"TQELEXCEPT": {0x409: (0x5000, 4, 0)}}, "ZED": {1: {0: (0x6000, 2, 0)}}}

@@ -104,7 +104,9 @@ std::string FinalIdentifier(std::string name) {
     while (name.size() > std::strlen(tail) &&
            name.compare(name.size() - std::strlen(tail), std::string::npos, tail) == 0)
       name.resize(name.size() - std::strlen(tail));
-  if (!name.empty() && name.back() == ')') {
+  // "operator()" is a name whose own brackets are not a parameter list.
+  const bool callOperator = name.size() >= 10 && name.compare(name.size() - 10, 10, "operator()") == 0;
+  if (!name.empty() && name.back() == ')' && !callOperator) {
     int depth = 0;
     for (size_t i = name.size(); i-- > 0;) {
       depth += name[i] == ')' ? 1 : name[i] == '(' ? -1 : 0;
