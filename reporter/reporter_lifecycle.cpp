@@ -1,10 +1,13 @@
 #include "reporter_lifecycle.h"
 
+#include "capture_lifecycle_win.h"
 #include "function_win.h"
 #include "list_plugins_win.h"
 #include "map_lookup.h"
 #include "pipeline_win.h"
 #include "settings_open_win.h"
+#include "thread_info_win.h"
+#include "thread_sections_win.h"
 
 namespace qx {
 
@@ -17,9 +20,13 @@ void ReporterStartup() {
   SettingsStartup();
   HandlingStartup();
   ReportStartup();
+  ThreadSectionsStartup();
+  CaptureStartup(ReporterModule());
 }
 
 void ReporterShutdown() {
+  CaptureShutdown();
+  ThreadSectionsShutdown();
   ReportShutdown();
   HandlingShutdown();
   SettingsShutdown();

@@ -10,7 +10,7 @@ command -v ninja >/dev/null && generator=(-G Ninja)
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$dir" -j 2 --target stack_decoder_test stack_differential_test stack_decoder_bench \
+cmake --build "$dir" -j 2 --target stack_decoder_test stack_differential_test stack_decoder_bench stack_trace_test \
   >/dev/null
 if [ "${1:-}" = --bench ]; then
   exec "$dir/bin/stack_decoder_bench"

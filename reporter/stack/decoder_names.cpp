@@ -2,6 +2,7 @@
 // CodeMemory) and, failing that, the debug-information map's hook.
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "decoder.h"
@@ -137,7 +138,11 @@ bool LoadExports(CodeMemory& memory, uint32_t moduleBase, TExportCache& cache) {
 
 std::string ExportNameAt(CodeMemory& memory, uint32_t moduleBase, uint32_t address,
                          bool unmangle) {
-  thread_local TExportCache cache;
+  // One cache for the process, not one per thread: a thread-local object with a destructor
+  // makes the C++ runtime pin the module, which then can never be unloaded.
+  static std::mutex cacheLock;
+  static TExportCache cache;
+  std::lock_guard<std::mutex> hold(cacheLock);
   if (!LoadExports(memory, moduleBase, cache)) return {};
   const uint32_t rva = address - moduleBase;
   auto found = std::lower_bound(cache.byRva.begin(), cache.byRva.end(),

@@ -1,0 +1,83 @@
+// The capture points of the reporter in this C++ runtime. Each one ends in one call of the
+// hand-over with a source code and what the point knows:
+//   source  2  std::terminate (set_terminate): a BcbTermination "Abnormal program
+//              termination", cannot continue; installed always (the C++ runtime is
+//              linked into this module, so the handler is the module's own)
+//   source 11  the C runtime's fatal paths (abort signal, invalid parameter, pure call):
+//              a QelException "Runtime error", cannot continue; executable only
+//   source 13/14  the runtime's outermost handler, i.e. the top-level filter the C runtime
+//              installs at its start: operating-system exceptions become a QelException with
+//              the mapped message; can continue unless on the main thread; executable only
+//   source 16  an exception frame around the start routine of every thread created through
+//              CreateThread or QueueUserWorkItem, redirected in every loaded module, with the
+//              thread's creator recorded; executable only
+// plus a vectored handler that only records the raise site (address and processor context)
+// of every exception per thread, and the thread names of exception 406D1388h; executable
+// only. Inside a database server (a module that is not the executable) nothing is hooked
+// process-wide: a fault in an SQL function reaches the server unseen.
+// The window framework's application object, CGI, ISAPI, packages and synchronised calls
+// have no counterpart in this runtime; their sources are not produced.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "stack_trace.h"
+
+namespace qx {
+
+// An exception object the capture layer creates: its class name and the names of its
+// ancestors, nearest first.
+struct CaptureObject {
+  std::string className;
+  std::vector<std::string> ancestors;
+  std::string message;
+  bool Is(const std::string& name) const;
+};
+
+struct CaptureRecord {
+  uint8_t type = 0;  // 0 exception
+  uint8_t source = 0;
+  const CaptureObject* object = nullptr;
+  uint32_t address = 0;
+  const CONTEXT* context = nullptr;
+  uint32_t framePointer = 0;
+  uint32_t stackPointer = 0;
+  bool canContinue = true;
+  DWORD threadId = 0;
+  std::shared_ptr<TDAPreStackItem> preparedStack;  // taken at capture
+};
+
+// Where every capture point goes; the pipeline sets it. Without it nothing is reported.
+using TCaptureHandOver = void (*)(const CaptureRecord& record);
+extern TCaptureHandOver CaptureHandOver;
+
+// Installs the capture points; processWide only when this module is the executable.
+void InstallCapturePoints(HMODULE ownModule, bool processWide);
+void RemoveCapturePoints();
+bool CapturePointsInstalled();
+
+bool ModuleIsExecutable(HMODULE module);
+
+// The message of an operating-system exception without a runtime object.
+std::string OsExceptionMessage(const EXCEPTION_RECORD& record);
+// "Access violation at address $.. in module '..'. Read of address $.." or "Access Violation".
+std::string AccessViolationText(const EXCEPTION_RECORD& record);
+
+// The calling thread's last recorded raise: address and processor context.
+bool ThreadRaiseRecord(uint32_t& address, CONTEXT& context);
+void ClearThreadRaiseRecord();
+
+// The address check: moved 4 bytes up when it is no instruction start of its function but
+// the address 4 bytes further is.
+uint32_t CheckExceptionAddress(uint32_t address);
+
+// The emergency reserves: 4 x 4 MB reserved and 4 x 512 KB committed, no access.
+void ReserveEmergencyMemory();
+void ReleaseEmergencyMemory();
+
+}  // namespace qx

@@ -1,0 +1,264 @@
+#include "thread_sections_win.h"
+
+#include "stack_trace_win.h"
+#include "thread_info_win.h"
+#include "tikv_exception.h"
+#include "win_sync.h"
+
+namespace qx {
+
+bool (*ExceptionClassIsHook)(IKVException* exception, const char* className) = nullptr;
+bool (*TraceProcessRunningHook)() = nullptr;
+
+namespace {
+
+// Set while the module shuts down: traces still running end at once, so that no thread is
+// left in code that is about to be unloaded.
+volatile bool gShuttingDown = false;
+
+constexpr char kNotAccessible[] = ">> stack not accessible";
+constexpr char kCalculatedSoon[] = ">> stack will be calculated soon";
+
+uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+// The walker's caches are shared by every trace of the process.
+CriticalSection& TraceLock() {
+  static CriticalSection lock;
+  return lock;
+}
+
+bool ClassIs(IKVException* exception, const char* name) {
+  if (ExceptionClassIsHook != nullptr) return ExceptionClassIsHook(exception, name);
+  return exception->ExceptionClass() == name;
+}
+
+uint32_t RegionEnd(uint32_t address) {
+  MEMORY_BASIC_INFORMATION info;
+  if (VirtualQuery(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), &info,
+                   sizeof info) != sizeof info)
+    return 0;
+  return AddressOf(info.BaseAddress) + static_cast<uint32_t>(info.RegionSize);
+}
+
+class ThreadSectionProducer final : public ReportSectionProducer {
+ public:
+  explicit ThreadSectionProducer(IKVException* exception) : exception_(exception) {
+    if (const CONTEXT* context = exception->Context()) {
+      context_ = *context;
+      hasContext_ = true;
+    }
+  }
+
+  std::vector<std::pair<std::string, std::string>> ThreadSections() override {
+    try {
+      SnapshotThreads();
+    } catch (...) {
+      // A failure ends the snapshots with what was gathered.
+    }
+    std::vector<std::pair<std::string, std::string>> sections;
+    for (const Snapshot& s : snapshots_) sections.emplace_back(s.snapshot.title, s.placeholder);
+    return sections;
+  }
+
+  void KeepFirstThreadOnly() override {
+    if (snapshots_.size() > 1) snapshots_.resize(1);
+  }
+  size_t ThreadCount() override { return snapshots_.size(); }
+
+  std::string ThreadReport(size_t index, ThreadCrc& crc) override {
+    if (index >= snapshots_.size()) return {};
+    Snapshot& entry = snapshots_[index];
+    ThreadSnapshot& s = entry.snapshot;
+    if (!s.stateRead) return entry.placeholder;
+    TraceStackInput input;
+    input.hideUglyItems = exception_->GetHideUglyItems();
+    input.showRelAddrs = exception_->GetShowRelAddrs();
+    input.showRelLines = exception_->GetShowRelLines();
+    input.dontAddTopItem = !s.isException && s.exceptionAddress == 0;
+    input.abort = &gShuttingDown;
+    input.preparedStack = s.preparedStack.empty() ? nullptr : &s.preparedStack;
+    input.cppTermination = s.isCppTermination;
+    input.framePointer = s.framePointer;
+    input.creatorAddress = s.creatorAddress;
+    input.stackTop = s.stackTop;
+    input.stackBottom = s.stackBottom;
+    input.isExternal = s.isExternal;
+    input.isException = s.isException;
+    input.currentAddress = s.exceptionAddress;
+    TraceStackOutput output;
+    {
+      CriticalSectionGuard guard(TraceLock());
+      ProcessStackWalker().TraceStack(input, output, &minDebugInfo_);
+    }
+    s.preparedStack = TDAPreStackItem();
+    std::string text = output.text;
+    if (s.creatorAddress != 0 && !output.aborted && !text.empty() && text[0] != '>') {
+      size_t last = text.rfind("\r\n");
+      std::string line = "\r\n>> created by " + ThreadTitle(s.creatorThreadId, true) + " at:";
+      if (last == std::string::npos)
+        text = line.substr(2) + "\r\n" + text;
+      else
+        text.insert(last, line);
+    }
+    crc.location = output.crcLocation;
+    crc.stack = output.crcStack;
+    crc.hasLines = output.hasLines;
+    if (index == 0) {
+      disassemblyStart_ = output.firstFunctionStart;
+      disassemblyAddress_ = output.firstFunctionAddr;
+    }
+    return text;
+  }
+
+  std::string CpuRegisters() override { return hasContext_ ? CpuRegistersText(context_) : ""; }
+  std::string StackDump() override { return hasContext_ ? StackDumpText(context_) : ""; }
+  bool DisassemblerLinked() override { return DisAsmHook != nullptr; }
+  std::string Disassembly() override {
+    return DisassemblyText(disassemblyStart_, disassemblyAddress_, exception_->GetFormatDisAsm(),
+                           exception_->GetLimitDisAsm());
+  }
+  std::vector<std::string> MinDebugInfoList() override { return minDebugInfo_; }
+
+ private:
+  struct Snapshot {
+    ThreadSnapshot snapshot;
+    std::string placeholder;
+  };
+
+  void SnapshotThreads();
+  void SnapshotThread(DWORD threadId, bool force, bool isException);
+
+  IKVException* exception_;  // owns this producer
+  CONTEXT context_{};
+  bool hasContext_ = false;
+  std::vector<Snapshot> snapshots_;
+  std::vector<std::string> minDebugInfo_;
+  uint32_t disassemblyStart_ = 0, disassemblyAddress_ = 0;
+};
+
+void ThreadSectionProducer::SnapshotThreads() {
+  const bool listThreads = exception_->GetListThreads();
+  std::vector<DWORD> ids;
+  if (listThreads) ids = ThreadIdList();
+  DWORD crashed = exception_->CrashedThreadId();
+  if (crashed == 0) crashed = GetCurrentThreadId();
+  DWORD mainThread = MainThreadId();
+  const bool freeze = exception_->ExceptionType() == 1;
+  if (freeze) {
+    SnapshotThread(mainThread != 0 ? mainThread : crashed, false, false);
+  } else {
+    SnapshotThread(crashed, true, true);
+    if (mainThread != 0 && mainThread != crashed) SnapshotThread(mainThread, false, false);
+  }
+  if (!listThreads) return;
+  const bool traceRunning = TraceProcessRunningHook != nullptr && TraceProcessRunningHook();
+  for (DWORD id : ids) {
+    if ((id == crashed && !freeze) || id == mainThread) continue;
+    if (freeze && mainThread == 0 && id == crashed) continue;
+    SnapshotThread(id, traceRunning, false);
+  }
+}
+
+void ThreadSectionProducer::SnapshotThread(DWORD threadId, bool force, bool isException) {
+  Snapshot entry;
+  ThreadSnapshot& s = entry.snapshot;
+  s.threadId = threadId;
+  s.title = ThreadTitle(threadId, force, &s.creatorAddress, &s.creatorThreadId);
+  if (s.title.empty()) return;
+  s.title += ":";
+  s.isException = isException;
+  const bool showRelAddrs = exception_->GetShowRelAddrs();
+  const bool showRelLines = exception_->GetShowRelLines();
+  if (isException) {
+    s.exceptionAddress = exception_->ExceptionAddress();
+    s.isExternal = ClassIs(exception_, "EExternal");
+    s.isCppTermination = ClassIs(exception_, "BcbTermination");
+    if (auto* object = dynamic_cast<TIKVException*>(exception_)) {
+      if (auto prepared = std::static_pointer_cast<TDAPreStackItem>(object->PreparedStack()))
+        s.preparedStack = *prepared;
+    }
+  }
+  entry.placeholder = kNotAccessible;
+  if (isException) {
+    entry.placeholder += ", exception location: \r\n" +
+                         StackAddressText(s.exceptionAddress, showRelAddrs, showRelLines);
+  }
+
+  ScopedHandle thread(OpenThreadForState(threadId));
+  CONTEXT context{};
+  bool stateRead = false;
+  bool suspended = false;
+  int priority = THREAD_PRIORITY_NORMAL;
+  if (thread.Valid()) {
+    if (threadId == GetCurrentThreadId()) {
+      context.Esp = AddressOf(&context);
+      context.Ebp = AddressOf(__builtin_frame_address(0));
+      stateRead = true;
+    } else {
+      context.ContextFlags = CONTEXT_FULL;
+      DWORD previous = SuspendThread(thread.Get());
+      stateRead = GetThreadContext(thread.Get(), &context) != 0;
+      if (previous != static_cast<DWORD>(-1)) {
+        ResumeThread(thread.Get());
+        suspended = previous > 0;
+      }
+    }
+    priority = GetThreadPriority(thread.Get());
+  }
+  if (stateRead) {
+    if (suspended) s.title.insert(s.title.size() - 1, " <suspended>");
+    if (priority != THREAD_PRIORITY_NORMAL && priority != THREAD_PRIORITY_ERROR_RETURN)
+      s.title.insert(s.title.size() - 1, " <priority:" + std::to_string(priority) + ">");
+    s.stackBottom = context.Esp;
+    s.framePointer = context.Ebp;
+    if (isException && hasContext_) {
+      s.stackBottom = context_.Esp;
+      s.framePointer = context_.Ebp;
+    }
+    s.stackTop = RegionEnd(s.stackBottom);
+    uint32_t count = 0;
+    TDAPreStackItem prepared;
+    {
+      CriticalSectionGuard guard(TraceLock());
+      prepared = ProcessStackWalker().PrepareStack(s.framePointer, s.stackTop, s.stackBottom,
+                                                   isException, s.exceptionAddress, count);
+    }
+    if (count > 0) {
+      prepared[0].value = count;
+      s.preparedStack = std::move(prepared);
+    }
+    s.stateRead = s.stackTop > s.stackBottom;
+    if (s.stateRead) {
+      entry.placeholder =
+          s.exceptionAddress != 0
+              ? StackAddressText(s.exceptionAddress, showRelAddrs, showRelLines) + "\r\n" +
+                    kCalculatedSoon
+              : kCalculatedSoon;
+    }
+  }
+  snapshots_.push_back(std::move(entry));
+}
+
+std::unique_ptr<ReportSectionProducer> MakeProducer(IKVException* exception) {
+  return std::make_unique<ThreadSectionProducer>(exception);
+}
+
+}  // namespace
+
+std::unique_ptr<ReportSectionProducer> MakeThreadSectionProducer(IKVException* exception) {
+  return MakeProducer(exception);
+}
+
+void ThreadSectionsStartup() {
+  gShuttingDown = false;
+  Hooks().makeSectionProducer = MakeProducer;
+  StackTraceStartup();
+}
+
+void ThreadSectionsShutdown() {
+  gShuttingDown = true;
+  if (Hooks().makeSectionProducer == MakeProducer) Hooks().makeSectionProducer = nullptr;
+  StackTraceShutdown();
+}
+
+}  // namespace qx

@@ -1,0 +1,63 @@
+// The thread sections of a report and the "cpu registers", "stack dump" and "disassembling"
+// sections of the crashed thread: snapshots taken at capture, texts made in the completion.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "report_hooks.h"
+#include "stack_trace.h"
+
+namespace qx {
+
+// The ids of all threads of this process (the system process query, tool help as fallback).
+std::vector<DWORD> ThreadIdList();
+// A handle for reading a thread's state (get-context, suspend-resume, query-information,
+// else get-context only); a duplicate of the own handle for the current thread. Null on
+// failure.
+HANDLE OpenThreadForState(DWORD threadId);
+
+// The "cpu registers" text of a context.
+std::string CpuRegistersText(const CONTEXT& context);
+// The "stack dump" text from the context's stack pointer.
+std::string StackDumpText(const CONTEXT& context);
+// The "disassembling" text: the listing of the function at functionStart with marked
+// pointed at; empty without a start or without the disassembler.
+std::string DisassemblyText(uint32_t functionStart, uint32_t marked, bool formatted, int limit);
+
+// One thread as captured.
+struct ThreadSnapshot {
+  std::string title;
+  DWORD threadId = 0;
+  uint32_t exceptionAddress = 0;
+  bool isException = false;
+  bool isExternal = false;
+  uint32_t stackBottom = 0;
+  uint32_t stackTop = 0;
+  uint32_t creatorAddress = 0;
+  uint32_t creatorThreadId = 0;
+  uint32_t framePointer = 0;
+  bool isCppTermination = false;
+  TDAPreStackItem preparedStack;
+  bool stateRead = false;
+};
+
+// Whether the exception object's class or an ancestor has the name. Installed by the
+// capture layer, which knows the classes of raised objects; without it only the class
+// name itself is compared.
+extern bool (*ExceptionClassIsHook)(IKVException* exception, const char* className);
+// True while qelTraceProcess builds its report: the reporter's own threads are listed.
+extern bool (*TraceProcessRunningHook)();
+
+// Installs the section producer into the report.
+void ThreadSectionsStartup();
+void ThreadSectionsShutdown();
+
+// The producer for one exception (also used directly by tests).
+std::unique_ptr<ReportSectionProducer> MakeThreadSectionProducer(IKVException* exception);
+
+}  // namespace qx

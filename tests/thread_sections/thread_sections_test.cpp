@@ -1,0 +1,209 @@
+// The thread sections of a real process under Wine: the thread list, titles with their
+// marks, the snapshot order, ">> created by", registers, stack dump and disassembly.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "function_win.h"
+#include "report_hooks.h"
+#include "stack_trace_win.h"
+#include "thread_info_win.h"
+#include "thread_sections_win.h"
+#include "tikv_exception.h"
+
+namespace qx {
+namespace {
+
+struct Waiter {
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = nullptr;
+  DWORD id = 0;
+  static DWORD WINAPI Run(void* parameter) {
+    WaitForSingleObject(static_cast<Waiter*>(parameter)->release, 20000);
+    return 0;
+  }
+  explicit Waiter(int priority = THREAD_PRIORITY_NORMAL) {
+    thread = CreateThread(nullptr, 0, Run, this, CREATE_SUSPENDED, &id);
+    SetThreadPriority(thread, priority);
+    ResumeThread(thread);
+    Sleep(20);
+  }
+  ~Waiter() {
+    SetEvent(release);
+    WaitForSingleObject(thread, 20000);
+    CloseHandle(thread);
+    CloseHandle(release);
+    RemoveThreadInfo(id);
+  }
+};
+
+std::string Hex(DWORD id) {
+  char text[16];
+  wsprintfA(text, "$%x", static_cast<unsigned>(id));
+  return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (;;) {
+    size_t end = text.find("\r\n", at);
+    lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    if (end == std::string::npos) return lines;
+    at = end + 2;
+  }
+}
+
+__attribute__((noinline)) void CaptureHere(CONTEXT& context) {
+  context.ContextFlags = CONTEXT_FULL;
+  RtlCaptureContext(&context);
+}
+
+class ThreadSectionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Hooks() = ReportHooks();
+    SetReportHandlerThread(0);
+    LinkDisAsm();
+    ThreadSectionsStartup();
+    SetMainThreadId(GetCurrentThreadId());
+    NameThreadInfo(GetCurrentThreadId(), "main thread");
+    settings_ = OpenModuleSettings(GetModuleHandleA(nullptr));
+    ASSERT_TRUE(settings_);
+  }
+  void TearDown() override {
+    ThreadSectionsShutdown();
+    Hooks() = ReportHooks();
+  }
+  ComPtr<IKVException> Make(DWORD crashed, const CONTEXT* context, uint32_t address,
+                            uint8_t type = 0) {
+    ExceptionFacts facts;
+    facts.type = type;
+    facts.address = address;
+    facts.crashedThreadId = crashed;
+    facts.context = context;
+    return CreateTIKVException(settings_.Get(), facts);
+  }
+  static std::vector<std::string> SectionNames(IKVException* exception) {
+    ComPtr<IKVFields> sections = ComPtr<IKVFields>::Adopt(exception->ReportSections());
+    std::vector<std::string> names;
+    for (int32_t i = 0; i < sections->ItemCount(); ++i) names.push_back(sections->ItemName(i));
+    return names;
+  }
+  static std::string Section(IKVException* exception, const std::string& name) {
+    ComPtr<IKVFields> sections = ComPtr<IKVFields>::Adopt(exception->ReportSections());
+    return sections->Content(name);
+  }
+  ComPtr<IKVModuleSettings> settings_;
+};
+
+TEST_F(ThreadSectionsTest, ThreadListHoldsEveryThreadOfTheProcess) {
+  Waiter waiter;
+  std::vector<DWORD> ids = ThreadIdList();
+  EXPECT_NE(std::find(ids.begin(), ids.end(), GetCurrentThreadId()), ids.end());
+  EXPECT_NE(std::find(ids.begin(), ids.end(), waiter.id), ids.end());
+  HANDLE handle = OpenThreadForState(waiter.id);
+  EXPECT_NE(handle, nullptr);
+  CloseHandle(handle);
+}
+
+TEST_F(ThreadSectionsTest, SectionsOfAFaultInTheMainThread) {
+  Waiter below(THREAD_PRIORITY_BELOW_NORMAL);
+  Waiter reporterThread;
+  NameThreadInfo(reporterThread.id, "HandleExceptionThread");
+  Waiter created;
+  ThreadInfoRecord record;
+  record.threadId = created.id;
+  record.creatorAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&CaptureHere)) + 4;
+  record.creatorThreadId = GetCurrentThreadId();
+  RecordThreadInfo(record);
+
+  CONTEXT context{};
+  CaptureHere(context);
+  ComPtr<IKVException> exception = Make(GetCurrentThreadId(), &context, context.Eip);
+  std::vector<std::string> names = SectionNames(exception.Get());
+  const std::string mainTitle = "main thread (" + Hex(GetCurrentThreadId()) + "):";
+  ASSERT_FALSE(names.empty());
+  EXPECT_EQ(names[0], mainTitle);
+  auto has = [&](const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  EXPECT_TRUE(has("thread " + Hex(below.id) + " <priority:-1>:"));
+  EXPECT_TRUE(has("thread " + Hex(created.id) + ":"));
+  EXPECT_FALSE(has("HandleExceptionThread (" + Hex(reporterThread.id) + "):"));
+  EXPECT_TRUE(has("cpu registers"));
+  EXPECT_TRUE(has("stack dump"));
+  EXPECT_TRUE(has("disassembling"));
+
+  std::string text = exception->GetReportText(true);
+  std::string crashed = Section(exception.Get(), mainTitle);
+  ASSERT_FALSE(crashed.empty());
+  EXPECT_NE(crashed[0], '>') << crashed;
+  char eip[16];
+  wsprintfA(eip, "%08x", static_cast<unsigned>(context.Eip));
+  EXPECT_EQ(crashed.substr(0, 8), eip) << crashed;
+
+  std::vector<std::string> createdLines = Lines(Section(exception.Get(), "thread " + Hex(created.id) + ":"));
+  ASSERT_GE(createdLines.size(), 2u);
+  EXPECT_EQ(createdLines[createdLines.size() - 2], ">> created by " + mainTitle.substr(0, mainTitle.size() - 1) + " at:");
+  char creator[16];
+  wsprintfA(creator, "%08x", static_cast<unsigned>(record.creatorAddress));
+  EXPECT_EQ(createdLines.back().substr(0, 8), creator);
+
+  std::vector<std::string> registers = Lines(Section(exception.Get(), "cpu registers"));
+  ASSERT_EQ(registers.size(), 9u);
+  EXPECT_EQ(registers[6], std::string("eip = ") + eip);
+  std::string dump = Section(exception.Get(), "stack dump");
+  char esp[16];
+  wsprintfA(esp, "%08x  ", static_cast<unsigned>(context.Esp));
+  EXPECT_EQ(dump.substr(0, 10), esp);
+  EXPECT_EQ(Lines(dump).size(), 20u);
+  std::string listing = Section(exception.Get(), "disassembling");
+  EXPECT_NE(listing.find('>'), std::string::npos) << listing;
+}
+
+TEST_F(ThreadSectionsTest, FaultInAnotherThreadListsItFirstThenTheMainThread) {
+  Waiter worker;
+  CONTEXT context{};
+  context.ContextFlags = CONTEXT_FULL;
+  SuspendThread(worker.thread);
+  GetThreadContext(worker.thread, &context);
+  ResumeThread(worker.thread);
+  ComPtr<IKVException> exception = Make(worker.id, &context, context.Eip);
+  exception->SetListThreads(false);
+  auto producer = MakeThreadSectionProducer(exception.Get());
+  auto sections = producer->ThreadSections();
+  ASSERT_EQ(sections.size(), 2u);
+  EXPECT_EQ(sections[0].first, "thread " + Hex(worker.id) + ":");
+  EXPECT_EQ(sections[1].first, "main thread (" + Hex(GetCurrentThreadId()) + "):");
+  ThreadCrc crc;
+  std::string text = producer->ThreadReport(0, crc);
+  EXPECT_NE(crc.location, 0u);
+  // Waiting in the system: the walk names the system's exported routines.
+  EXPECT_NE(text.find("WaitForSingleObject"), std::string::npos) << text;
+  // A freeze lists only the main thread.
+  ComPtr<IKVException> freeze = Make(0, nullptr, 0, 1);
+  freeze->SetListThreads(false);
+  auto freezeSections = MakeThreadSectionProducer(freeze.Get())->ThreadSections();
+  ASSERT_EQ(freezeSections.size(), 1u);
+  EXPECT_EQ(freezeSections[0].first, "main thread (" + Hex(GetCurrentThreadId()) + "):");
+  EXPECT_EQ(freezeSections[0].second, ">> stack will be calculated soon");
+}
+
+TEST_F(ThreadSectionsTest, AThreadWhoseStateCannotBeReadKeepsThePlaceholder) {
+  CONTEXT context{};
+  CaptureHere(context);
+  ComPtr<IKVException> exception = Make(0x7ffffff0, &context, context.Eip);
+  exception->SetListThreads(false);
+  auto sections = MakeThreadSectionProducer(exception.Get())->ThreadSections();
+  ASSERT_GE(sections.size(), 1u);
+  EXPECT_EQ(sections[0].first, "thread $7ffffff0:");
+  EXPECT_EQ(sections[0].second.substr(0, 47),
+            ">> stack not accessible, exception location: \r\n");
+}
+
+}  // namespace
+}  // namespace qx
