@@ -20,3 +20,17 @@ wine udfhost.exe \
   "fn_TrimRTF(blob:'${rtf//\\/\\\\}')" "fn_TrimRTF(blob:'${blank_rtf//\\/\\\\}')" \
   "fn_TrimRTF(blob:'  \r\n  ')" "fn_strReplace(null, 'a', 'b')" \
   2>&1 | tr -d '\r'
+
+# The reporter's side: a program that links the reporter faults three calls deep in a
+# worker thread, and its bug report (header and the crashed thread's call stack) is shown.
+report=$(mktemp -d)/bugreport.txt
+echo
+echo "--- bug report of crash_av_worker_fp.exe (access violation in a worker thread) ---"
+timeout 120 wine crash_av_worker_fp.exe "$report" >/dev/null 2>&1 || true
+if [ -s "$report" ]; then
+  tr -d '\r' < "$report" | awk '{ print } /^>> created by/ { getline; print; exit }' | head -60
+  echo "[... the main thread, registers, stack dump, disassembly, module, process and hardware lists follow in $report]"
+else
+  echo "no report was written" >&2
+  exit 1
+fi
