@@ -3,6 +3,8 @@
 
 #include <unknwn.h>
 
+#include <atomic>
+#include <initializer_list>
 #include <utility>
 
 namespace qx {
@@ -67,6 +69,43 @@ class ComPtr {
 
  private:
   T* p_ = nullptr;
+};
+
+// One interface an object answers QueryInterface with.
+struct InterfaceEntry {
+  const IID* iid;
+  IUnknown* pointer;
+};
+
+// QueryInterface over an object's interfaces; the first entry also answers IID_IUnknown.
+// A found interface gets a new reference.
+inline HRESULT QueryOneOf(REFIID iid, void** object, std::initializer_list<InterfaceEntry> entries) {
+  if (object == nullptr) return E_POINTER;
+  for (const InterfaceEntry& entry : entries) {
+    if (iid == *entry.iid || (&entry == entries.begin() && iid == IID_IUnknown)) {
+      *object = entry.pointer;
+      entry.pointer->AddRef();
+      return S_OK;
+    }
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+// The reference count of a COM-style object. The creator holds the first reference; the
+// last Release deletes the object.
+class RefCount {
+ public:
+  ULONG Add() { return static_cast<ULONG>(++count_); }
+  template <class Object>
+  ULONG Release(Object* owner) {
+    const long count = --count_;
+    if (count == 0) delete owner;
+    return static_cast<ULONG>(count);
+  }
+
+ private:
+  std::atomic<long> count_{1};
 };
 
 }  // namespace qx

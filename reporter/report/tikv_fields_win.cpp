@@ -14,24 +14,12 @@ namespace {
 class TIKVFields final : public IKVFields, public IKVFieldsEx {
  public:
   HRESULT __stdcall QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IKVFields) {
-      *object = static_cast<IKVFields*>(this);
-    } else if (iid == IID_IKVFieldsEx) {
-      *object = static_cast<IKVFieldsEx*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return QueryOneOf(iid, object,
+                      {{&IID_IKVFields, static_cast<IKVFields*>(this)},
+                       {&IID_IKVFieldsEx, static_cast<IKVFieldsEx*>(this)}});
   }
-  ULONG __stdcall AddRef() override { return ++refCount_; }
-  ULONG __stdcall Release() override {
-    long count = --refCount_;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-  }
+  ULONG __stdcall AddRef() override { return refs_.Add(); }
+  ULONG __stdcall Release() override { return refs_.Release(this); }
 
   void __stdcall Lock() override {
     // The bracket first: changes made under the lock then only mark the report dirty.
@@ -134,7 +122,7 @@ class TIKVFields final : public IKVFields, public IKVFieldsEx {
     if (owner != nullptr) owner->OwnerEndUpdate();
   }
 
-  std::atomic<long> refCount_{1};
+  RefCount refs_;
   CriticalSection lock_;
   std::atomic<FieldListOwner*> ownerException_{nullptr};
   TIKVSettings* ownerSettings_ = nullptr;
@@ -144,24 +132,12 @@ class TIKVFields final : public IKVFields, public IKVFieldsEx {
 class TIKVAttachments final : public IKVAttachments, public IKVAttachmentsEx {
  public:
   HRESULT __stdcall QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IKVAttachments) {
-      *object = static_cast<IKVAttachments*>(this);
-    } else if (iid == IID_IKVAttachmentsEx) {
-      *object = static_cast<IKVAttachmentsEx*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return QueryOneOf(iid, object,
+                      {{&IID_IKVAttachments, static_cast<IKVAttachments*>(this)},
+                       {&IID_IKVAttachmentsEx, static_cast<IKVAttachmentsEx*>(this)}});
   }
-  ULONG __stdcall AddRef() override { return ++refCount_; }
-  ULONG __stdcall Release() override {
-    long count = --refCount_;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-  }
+  ULONG __stdcall AddRef() override { return refs_.Add(); }
+  ULONG __stdcall Release() override { return refs_.Release(this); }
 
   void __stdcall Lock() override { lock_.Enter(); }
   void __stdcall Unlock() override { lock_.Leave(); }
@@ -214,7 +190,7 @@ class TIKVAttachments final : public IKVAttachments, public IKVAttachmentsEx {
     if (owner_ != nullptr) owner_->WriteText("AddAttachs", items_.SettingsText());
   }
 
-  std::atomic<long> refCount_{1};
+  RefCount refs_;
   CriticalSection lock_;
   TIKVSettings* owner_ = nullptr;
   AttachmentItems items_;

@@ -42,22 +42,12 @@ class Guard {
 class TIKVFields final : public IKVFields, public IKVFieldsEx {
  public:
   HRESULT __stdcall QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IKVFields)
-      *object = static_cast<IKVFields*>(this);
-    else if (iid == IID_IKVFieldsEx)
-      *object = static_cast<IKVFieldsEx*>(this);
-    else
-      return *object = nullptr, E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    return QueryOneOf(iid, object,
+                      {{&IID_IKVFields, static_cast<IKVFields*>(this)},
+                       {&IID_IKVFieldsEx, static_cast<IKVFieldsEx*>(this)}});
   }
-  ULONG __stdcall AddRef() override { return ++refCount_; }
-  ULONG __stdcall Release() override {
-    long count = --refCount_;
-    if (count == 0) delete this;
-    return count;
-  }
+  ULONG __stdcall AddRef() override { return refs_.Add(); }
+  ULONG __stdcall Release() override { return refs_.Release(this); }
 
   void __stdcall Lock() override { lock_.Enter(); }
   void __stdcall Unlock() override { lock_.Leave(); }
@@ -181,7 +171,7 @@ class TIKVFields final : public IKVFields, public IKVFieldsEx {
     owner_->WriteText("AddFields", text);
   }
 
-  std::atomic<long> refCount_{1};
+  RefCount refs_;
   CriticalSection lock_;
   TIKVSettings* owner_ = nullptr;
   std::vector<std::pair<std::string, std::string>> items_;
@@ -192,18 +182,10 @@ class TIKVFields final : public IKVFields, public IKVFieldsEx {
 class TIKVAttachments final : public IKVAttachments {
  public:
   HRESULT __stdcall QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IKVAttachments) return *object = nullptr, E_NOINTERFACE;
-    *object = static_cast<IKVAttachments*>(this);
-    AddRef();
-    return S_OK;
+    return QueryOneOf(iid, object, {{&IID_IKVAttachments, static_cast<IKVAttachments*>(this)}});
   }
-  ULONG __stdcall AddRef() override { return ++refCount_; }
-  ULONG __stdcall Release() override {
-    long count = --refCount_;
-    if (count == 0) delete this;
-    return count;
-  }
+  ULONG __stdcall AddRef() override { return refs_.Add(); }
+  ULONG __stdcall Release() override { return refs_.Release(this); }
 
   void __stdcall Lock() override { lock_.Enter(); }
   void __stdcall Unlock() override { lock_.Leave(); }
@@ -271,7 +253,7 @@ class TIKVAttachments final : public IKVAttachments {
     owner_->WriteText("AddAttachs", text);
   }
 
-  std::atomic<long> refCount_{1};
+  RefCount refs_;
   CriticalSection lock_;
   TIKVSettings* owner_ = nullptr;
   std::vector<std::array<std::string, 4>> items_;

@@ -124,18 +124,10 @@ class TIProgressAlert final : public IProgressAlert {
   }
 
   HRESULT __stdcall QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IProgressAlert) return *object = nullptr, E_NOINTERFACE;
-    *object = static_cast<IProgressAlert*>(this);
-    AddRef();
-    return S_OK;
+    return QueryOneOf(iid, object, {{&IID_IProgressAlert, static_cast<IProgressAlert*>(this)}});
   }
-  ULONG __stdcall AddRef() override { return ++refCount_; }
-  ULONG __stdcall Release() override {
-    long count = --refCount_;
-    if (count == 0) delete this;
-    return count;
-  }
+  ULONG __stdcall AddRef() override { return refs_.Add(); }
+  ULONG __stdcall Release() override { return refs_.Release(this); }
 
   std::string __stdcall GetTitle() override {
     Lock lock(lock_);
@@ -221,6 +213,7 @@ class TIProgressAlert final : public IProgressAlert {
   }
 
  private:
+  friend class qx::RefCount;  // deletes the object at its last Release
   ~TIProgressAlert() {
     Close();
     if (measureContext_ != nullptr) {
@@ -237,7 +230,7 @@ class TIProgressAlert final : public IProgressAlert {
   void CreateFontOnce();
   SIZE MeasureAreaTexts();
 
-  std::atomic<long> refCount_{1};
+  RefCount refs_;
   CRITICAL_SECTION lock_;
   std::string title_;
   HMODULE pictureModule_;
