@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "exception_classes.h"
-#include "handling_links.h"
+#include "handling_links_win.h"
 #include "list_plugins_win.h"
 #include "pipeline_win.h"
 #include "settings_open_win.h"

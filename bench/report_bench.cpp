@@ -9,7 +9,7 @@
 #include "report_file_win.h"
 #include "report_layout.h"
 #include "settings_open_win.h"
-#include "tikv_exception.h"
+#include "exception_object_win.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "settings_open_win.h"
-#include "tikv_settings.h"
+#include "settings_object_win.h"
 
 namespace {
 

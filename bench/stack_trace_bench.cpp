@@ -9,12 +9,12 @@
 #include "function_win.h"
 #include "list_plugins_win.h"
 #include "map_lookup.h"
-#include "report_hooks.h"
+#include "report_hooks_win.h"
 #include "settings_open_win.h"
 #include "stack_trace_win.h"
 #include "thread_info_win.h"
 #include "thread_sections_win.h"
-#include "tikv_exception.h"
+#include "exception_object_win.h"
 
 namespace {
 

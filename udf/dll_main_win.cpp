@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "platform.h"
-#include "reporter_lifecycle.h"
+#include "reporter_lifecycle_win.h"
 
 namespace qx {
 void ReadLocaleSettings();

@@ -6,7 +6,7 @@
 #include "capture_lifecycle_win.h"
 #include "capture_points_win.h"
 #include "exception_classes.h"
-#include "handling_links.h"
+#include "handling_links_win.h"
 #include "pipeline_win.h"
 #include "thread_info_win.h"
 #include "thread_names_win.h"

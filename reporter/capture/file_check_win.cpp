@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "win_sync.h"
+#include "sync_win.h"
 
 namespace qx {
 

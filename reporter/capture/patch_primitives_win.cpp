@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "decoder_win.h"
-#include "win_sync.h"
+#include "sync_win.h"
 
 namespace qx {
 

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <vector>
 
-#include "com_ptr.h"
-#include "handling_links.h"
-#include "win_sync.h"
+#include "com_ptr_win.h"
+#include "handling_links_win.h"
+#include "sync_win.h"
 
 namespace qx {
 

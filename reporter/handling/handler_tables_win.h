@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "report_interfaces.h"
+#include "report_interfaces_win.h"
 
 namespace qx {
 

@@ -6,16 +6,16 @@
 
 #include "exception_classes.h"
 #include "handler_tables_win.h"
-#include "handling_links.h"
+#include "handling_links_win.h"
 #include "progress_alert_win.h"
 #include "report_file_win.h"
-#include "report_hooks.h"
+#include "report_hooks_win.h"
 #include "settings_open_win.h"
 #include "thread_names_win.h"
-#include "tikv_exception.h"
+#include "exception_object_win.h"
 #include "placeholders.h"
 #include "watchdog_win.h"
-#include "win_sync.h"
+#include "sync_win.h"
 
 namespace qx {
 

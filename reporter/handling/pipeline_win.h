@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "com_ptr.h"
+#include "com_ptr_win.h"
 #include "handling_core.h"
-#include "report_interfaces.h"
+#include "report_interfaces_win.h"
 
 namespace qx {
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <map>
 
-#include "win_sync.h"
+#include "sync_win.h"
 
 namespace qx {
 

@@ -4,7 +4,7 @@
 
 #include "handler_tables_win.h"
 #include "handling_core.h"
-#include "handling_links.h"
+#include "handling_links_win.h"
 #include "pipeline_win.h"
 #include "thread_names_win.h"
 

@@ -9,7 +9,7 @@
 #include "field_items.h"
 #include "header_values_win.h"
 #include "list_texts.h"
-#include "report_plugins.h"
+#include "report_plugins_win.h"
 
 namespace qx {
 

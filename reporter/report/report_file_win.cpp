@@ -5,13 +5,13 @@
 
 #include <vector>
 
-#include "com_ptr.h"
+#include "com_ptr_win.h"
 #include "field_items.h"
 #include "header_values_win.h"
 #include "report_file_core.h"
-#include "report_hooks.h"
+#include "report_hooks_win.h"
 #include "settings_open_win.h"
-#include "win_sync.h"
+#include "sync_win.h"
 
 namespace qx {
 

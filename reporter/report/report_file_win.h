@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "report_interfaces.h"
+#include "report_interfaces_win.h"
 
 namespace qx {
 

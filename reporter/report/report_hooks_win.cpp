@@ -1,4 +1,4 @@
-#include "report_hooks.h"
+#include "report_hooks_win.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "report_plugins.h"
+#include "report_plugins_win.h"
 
 #include "field_items.h"
 #include "settings_text_lists.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "settings_text_lists.h"
-#include "tikv_settings.h"
+#include "settings_object_win.h"
 
 namespace qx {
 

@@ -3,7 +3,7 @@
 // writes the list back into that text.
 #pragma once
 
-#include "settings_interfaces.h"
+#include "settings_interfaces_win.h"
 
 namespace qx {
 

@@ -6,7 +6,7 @@
 
 #include "placeholders.h"
 #include "settings_buffer_win.h"
-#include "tikv_settings.h"
+#include "settings_object_win.h"
 
 namespace qx {
 

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "com_ptr.h"
-#include "settings_interfaces.h"
+#include "com_ptr_win.h"
+#include "settings_interfaces_win.h"
 
 namespace qx {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "com_ptr.h"
+#include "com_ptr_win.h"
 
 namespace qx {
 

@@ -13,7 +13,7 @@
 #include "handler_tables_win.h"
 #include "handling_test_support.h"
 #include "pipeline_win.h"
-#include "report_plugins.h"
+#include "report_plugins_win.h"
 #include "settings_open_win.h"
 
 namespace qx {

@@ -10,7 +10,7 @@
 #include "report_file_win.h"
 #include "report_layout.h"
 #include "test_support.h"
-#include "tikv_exception.h"
+#include "exception_object_win.h"
 
 namespace qx {
 namespace {

@@ -12,9 +12,9 @@
 
 #include "list_plugins_win.h"
 #include "report_layout.h"
-#include "report_plugins.h"
+#include "report_plugins_win.h"
 #include "test_support.h"
-#include "tikv_exception.h"
+#include "exception_object_win.h"
 
 namespace qx {
 namespace {

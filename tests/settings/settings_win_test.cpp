@@ -15,7 +15,7 @@
 #include "settings_open_win.h"
 #include "settings_stream.h"
 #include "settings_text_lists.h"
-#include "tikv_settings.h"
+#include "settings_object_win.h"
 
 namespace qx {
 namespace {

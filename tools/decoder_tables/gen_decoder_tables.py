@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes reporter/stack/decoder_tables.inc: the decoder's opcode tables.
+"""Writes reporter/disasm/decoder_tables.inc: the decoder's opcode tables.
 
 The opcode maps below are written with symbolic operand kinds; this script composes the
 16-bit flag words, numbers the mnemonic entries and joins them into the 01h-separated

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "callstack_crc.h"
-#include "report_interfaces.h"
+#include "report_interfaces_win.h"
 
 namespace qx {
 

@@ -2,8 +2,8 @@
 
 #include "stack_trace_win.h"
 #include "thread_info_win.h"
-#include "tikv_exception.h"
-#include "win_sync.h"
+#include "exception_object_win.h"
+#include "sync_win.h"
 
 namespace qx {
 

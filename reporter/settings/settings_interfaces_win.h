@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "settings_slots.inc"
+#include "settings_slots_win.inc"
 
 namespace qx {
 

@@ -1,4 +1,4 @@
-#include "tikv_settings.h"
+#include "settings_object_win.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "reporter_lifecycle.h"
+#include "reporter_lifecycle_win.h"
 
 #include "capture_lifecycle_win.h"
 #include "function_win.h"

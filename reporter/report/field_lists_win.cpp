@@ -1,11 +1,11 @@
-#include "tikv_fields_win.h"
+#include "field_lists_win.h"
 
 #include <atomic>
 #include <new>
 
 #include "field_items.h"
-#include "tikv_settings.h"
-#include "win_sync.h"
+#include "settings_object_win.h"
+#include "sync_win.h"
 
 namespace qx {
 

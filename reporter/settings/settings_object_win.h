@@ -7,9 +7,9 @@
 #include <atomic>
 #include <string>
 
-#include "com_ptr.h"
+#include "com_ptr_win.h"
 #include "property_list.h"
-#include "settings_interfaces.h"
+#include "settings_interfaces_win.h"
 
 namespace qx {
 

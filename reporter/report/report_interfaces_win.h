@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "settings_interfaces.h"
+#include "settings_interfaces_win.h"
 
 namespace qx {
 

@@ -4,7 +4,7 @@
 // object ("AddAttachs").
 #pragma once
 
-#include "settings_interfaces.h"
+#include "settings_interfaces_win.h"
 
 namespace qx {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "report_interfaces.h"
+#include "report_interfaces_win.h"
 
 namespace qx {
 

@@ -2,7 +2,7 @@
 
 #include "decoder_win.h"
 #include "map_lookup.h"
-#include "report_hooks.h"
+#include "report_hooks_win.h"
 
 namespace qx {
 

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "function_win.h"
-#include "report_hooks.h"
+#include "report_hooks_win.h"
 #include "stack_trace_win.h"
 #include "thread_info_win.h"
 #include "thread_sections_win.h"
-#include "tikv_exception.h"
+#include "exception_object_win.h"
 
 namespace qx {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "report_interfaces.h"
+#include "report_interfaces_win.h"
 
 namespace qx {
 

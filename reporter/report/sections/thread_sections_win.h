@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "report_hooks.h"
+#include "report_hooks_win.h"
 #include "stack_trace.h"
 
 namespace qx {

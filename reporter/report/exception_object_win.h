@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "com_ptr.h"
+#include "com_ptr_win.h"
 #include "progress_alert_win.h"
-#include "report_hooks.h"
-#include "report_interfaces.h"
-#include "tikv_fields_win.h"
-#include "tikv_settings.h"
-#include "win_sync.h"
+#include "report_hooks_win.h"
+#include "report_interfaces_win.h"
+#include "field_lists_win.h"
+#include "settings_object_win.h"
+#include "sync_win.h"
 
 namespace qx {
 

@@ -1,4 +1,4 @@
-#include "tikv_exception.h"
+#include "exception_object_win.h"
 
 #include <new>
 
@@ -7,7 +7,7 @@
 #include "machine_texts.h"
 #include "report_file_win.h"
 #include "report_layout.h"
-#include "report_plugins.h"
+#include "report_plugins_win.h"
 #include "settings_open_win.h"
 
 namespace qx {

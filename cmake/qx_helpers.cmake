@@ -1,0 +1,39 @@
+# Helpers every folder's CMakeLists uses.
+
+# Registers one ctest entry per test program; each Wine start costs about a second.
+function(qx_add_test name)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()
+
+# A GoogleTest program and its ctest entry:
+#   qx_add_gtest(name SOURCES a.cpp ... [LIBS lib ...] [DEPENDS target ...] [OWN_MAIN])
+# OWN_MAIN links gtest without gtest_main, for programs with a main of their own (child
+# process modes). Windows programs get the static runtime, like the module itself.
+function(qx_add_gtest name)
+  cmake_parse_arguments(ARG "OWN_MAIN" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  if(ARG_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest)
+  else()
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest_main)
+  endif()
+  if(WIN32)
+    target_link_options(${name} PRIVATE ${QX_STATIC_RUNTIME})
+  endif()
+  if(ARG_DEPENDS)
+    add_dependencies(${name} ${ARG_DEPENDS})
+  endif()
+  qx_add_test(${name})
+endfunction()
+
+# zlib for a library: mingw's static libz.a on Windows (the module may not import
+# zlib1.dll), the system's zlib elsewhere.
+function(qx_link_zlib target)
+  if(WIN32)
+    target_link_libraries(${target} PUBLIC /usr/i686-w64-mingw32/lib/libz.a)
+  else()
+    find_package(ZLIB REQUIRED)
+    target_link_libraries(${target} PUBLIC ZLIB::ZLIB)
+  endif()
+endfunction()
