@@ -1,4 +1,7 @@
-// The capture layer's part of the reporter's start-up and shut-down.
+// The capture layer: the points where faults of the host program are caught (terminate
+// handler, C runtime hooks, the top-level filter, thread start routines, the raise-site
+// recorder), installed only when the reporter's module is the executable, and this, its
+// part of the reporter's start-up and shut-down.
 #pragma once
 
 #include <windows.h>
