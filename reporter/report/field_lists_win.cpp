@@ -4,7 +4,9 @@
 #include <new>
 
 #include "field_items.h"
+#include "settings_lists_win.h"
 #include "settings_object_win.h"
+#include "settings_text_lists.h"
 #include "sync_win.h"
 
 namespace qx {
@@ -196,7 +198,37 @@ class TIKVAttachments final : public IKVAttachments, public IKVAttachmentsEx {
   AttachmentItems items_;
 };
 
+// A settings object's lists: its items, then the link that writes changes back, so loading
+// writes nothing.
+IKVFields* CreateSettingsFields(TIKVSettings* owner) {
+  auto* fields = new (std::nothrow) TIKVFields;
+  if (fields == nullptr) return nullptr;
+  fields->SetAcceptData(true);
+  for (const auto& [name, value] : SplitFieldItems(owner->ReadText("AddFields")))
+    fields->Add(name, value);
+  fields->SetOwnerSettings(owner);
+  return fields;
+}
+
+IKVAttachments* CreateSettingsAttachments(TIKVSettings* owner) {
+  auto* attachments = new (std::nothrow) TIKVAttachments;
+  if (attachments == nullptr) return nullptr;
+  for (const auto& parts : SplitAttachmentItems(owner->ReadText("AddAttachs")))
+    attachments->Add(parts[0], parts[1], parts[2], parts[3]);
+  attachments->SetOwner(owner);
+  return attachments;
+}
+
 }  // namespace
+
+void InstallSettingsLists() {
+  SettingsListMakers makers;
+  makers.fields = &CreateSettingsFields;
+  makers.attachments = &CreateSettingsAttachments;
+  SetSettingsListMakers(makers);
+}
+
+void RemoveSettingsLists() { SetSettingsListMakers(SettingsListMakers()); }
 
 IKVFields* CreateTIKVFields() { return new (std::nothrow) TIKVFields; }
 IKVAttachments* CreateTIKVAttachments() { return new (std::nothrow) TIKVAttachments; }

@@ -10,13 +10,6 @@ namespace qx {
 
 class TIKVSettings;
 
-inline constexpr GUID IID_IKVAttachmentsEx = {
-    0x6d1f2a62, 0x3b7c, 0x4e51, {0x9a, 0x0e, 0x51, 0x7c, 0x2d, 0x84, 0x11, 0x22}};
-
-struct IKVAttachmentsEx : public IUnknown {
-  virtual void __stdcall ClearOwnerSettings() = 0;
-};
-
 // What a field list needs of the exception object that owns it.
 class FieldListOwner {
  public:
@@ -38,5 +31,10 @@ IKVAttachments* CreateTIKVAttachments();
 void SetFieldsOwnerException(IKVFields* fields, FieldListOwner* owner);
 void SetFieldsOwnerSettings(IKVFields* fields, TIKVSettings* owner);
 void SetAttachmentsOwnerSettings(IKVAttachments* attachments, TIKVSettings* owner);
+
+// Makes these lists the ones settings objects build for their "AddFields" and "AddAttachs"
+// settings (done by the report's start-up), and takes them back.
+void InstallSettingsLists();
+void RemoveSettingsLists();
 
 }  // namespace qx

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "field_items.h"
+#include "field_lists_win.h"
 #include "header_values_win.h"
 #include "list_texts.h"
 #include "report_plugins_win.h"
@@ -284,6 +285,8 @@ std::string HardwareListText() {
 
 void ReportStartup() {
   if (gStartups++ != 0) return;
+  // Settings objects build their lists at first use, so even those made earlier get these.
+  InstallSettingsLists();
   RecordProgramStart();
   RegisterReportPlugin("hardware", "list of installed hardware", &HardwareListText, true);
   RegisterReportPlugin("processes", "list of running processes", &ProcessListText, true);
@@ -295,6 +298,7 @@ void ReportShutdown() {
   UnregisterReportPlugin("modules");
   UnregisterReportPlugin("processes");
   UnregisterReportPlugin("hardware");
+  RemoveSettingsLists();
 }
 
 }  // namespace qx

@@ -1,5 +1,5 @@
 // The module, process and hardware sections, and the start-up and shut-down of the report
-// units: the program start time and the three list plug-ins.
+// units: the program start time, the settings objects' lists and the three list plug-ins.
 #pragma once
 
 #include <cstddef>
@@ -18,9 +18,10 @@ std::string HardwareListText();
 // without an image name is the idle process.
 std::vector<ProcessEntry> ParseProcessRecords(const char* data, size_t size);
 
-// Registers "modules", "processes" and "hardware" once and takes the program start time.
+// Installs the field and attachment lists of settings objects, registers "modules",
+// "processes" and "hardware" once and takes the program start time.
 void ReportStartup();
-// Unregisters the three plug-ins.
+// Unregisters the three plug-ins and takes the settings objects' lists back.
 void ReportShutdown();
 
 }  // namespace qx

@@ -1,4 +1,4 @@
-// The reference-counted interfaces of the settings store and of the two lists it builds.
+// The reference-counted interfaces of the settings store and of the two lists it hands out.
 // Slot order is binary contract: several copies of the reporter in one process call each
 // other's objects through these tables, so operations are never reordered.
 #pragma once
@@ -26,6 +26,8 @@ inline constexpr GUID IID_IKVFieldsEx = {
     0x6d1f2a44, 0x3b7c, 0x4e51, {0x9a, 0x0e, 0x51, 0x7c, 0x2d, 0x84, 0x11, 0x05}};
 inline constexpr GUID IID_IKVAttachments = {
     0x6d1f2a45, 0x3b7c, 0x4e51, {0x9a, 0x0e, 0x51, 0x7c, 0x2d, 0x84, 0x11, 0x06}};
+inline constexpr GUID IID_IKVAttachmentsEx = {
+    0x6d1f2a62, 0x3b7c, 0x4e51, {0x9a, 0x0e, 0x51, 0x7c, 0x2d, 0x84, 0x11, 0x22}};
 
 // An assistant of the user interface; the settings store only hands it on.
 using IAssistant = IUnknown;
@@ -75,6 +77,10 @@ struct IKVAttachments : public IUnknown {
   virtual bool __stdcall Delete(const std::string& sourceFile) = 0;
   virtual void __stdcall Clear() = 0;
   virtual IKVAttachments* __stdcall Clone() = 0;  // a new reference
+};
+
+struct IKVAttachmentsEx : public IUnknown {
+  virtual void __stdcall ClearOwnerSettings() = 0;
 };
 
 #define QX_TYPE_B bool

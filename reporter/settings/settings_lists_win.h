@@ -1,6 +1,9 @@
-// The field list and attachment list that settings objects build from their "AddFields"
-// and "AddAttachs" texts. While a list knows a settings object as its owner, every change
-// writes the list back into that text.
+// Where a settings object's field list and attachment list come from. Their one
+// implementation belongs to the report, which builds on this library, so the report
+// installs its makers when it starts. A settings object builds its lists at the first
+// AddFields / AddAttachs call; before the makers are installed that call answers null (as
+// it does when memory runs out) and a later call builds them. Within the module nothing
+// asks for the lists before the report has started.
 #pragma once
 
 #include "settings_interfaces_win.h"
@@ -9,13 +12,20 @@ namespace qx {
 
 class TIKVSettings;
 
-// New, empty lists (one reference, owned by the caller). A new field list ignores writes
-// until `SetAcceptData(true)`.
-IKVFields* CreateFieldList();
-IKVAttachments* CreateAttachmentList();
+// Each maker returns a new list (one reference, owned by the caller) that holds the owner's
+// "AddFields" or "AddAttachs" items and writes every change back into that setting, or
+// null. The settings object unlinks its lists through IKVFieldsEx / IKVAttachmentsEx
+// ClearOwnerSettings when it goes.
+struct SettingsListMakers {
+  IKVFields* (*fields)(TIKVSettings* owner) = nullptr;
+  IKVAttachments* (*attachments)(TIKVSettings* owner) = nullptr;
+};
 
-// Links a list made by the functions above to its owning settings object (null unlinks).
-void AttachFieldOwner(IKVFields* fields, TIKVSettings* owner);
-void AttachAttachmentOwner(IKVAttachments* attachments, TIKVSettings* owner);
+// Installs the makers; empty makers remove them.
+void SetSettingsListMakers(const SettingsListMakers& makers);
+
+// A new list of `owner` from the installed maker; null when none is installed.
+IKVFields* MakeSettingsFields(TIKVSettings* owner);
+IKVAttachments* MakeSettingsAttachments(TIKVSettings* owner);
 
 }  // namespace qx

@@ -38,8 +38,9 @@ TIKVSettings::TIKVSettings(HMODULE module, bool referenceSettings) : module_(mod
 }
 
 TIKVSettings::~TIKVSettings() {
-  AttachFieldOwner(fields_.Get(), nullptr);
-  AttachAttachmentOwner(attachs_.Get(), nullptr);
+  // The lists may outlive this object: they must stop writing into it.
+  if (auto ex = fields_.As<IKVFieldsEx>(IID_IKVFieldsEx)) ex->ClearOwnerSettings();
+  if (auto ex = attachs_.As<IKVAttachmentsEx>(IID_IKVAttachmentsEx)) ex->ClearOwnerSettings();
   if (record_ != nullptr) ReleaseModuleRecord(record_);
 }
 
@@ -159,28 +160,13 @@ bool TIKVSettings::WriteText(const char* name, const std::string& value) {
 }
 
 IKVFields* __stdcall TIKVSettings::AddFields() {
-  if (!fields_) {
-    fields_ = ComPtr<IKVFields>::Adopt(CreateFieldList());
-    if (auto ex = fields_.As<IKVFieldsEx>(IID_IKVFieldsEx)) {
-      ex->SetAcceptData(true);
-      for (const auto& [name, value] : SplitFieldItems(ReadText("AddFields")))
-        fields_->Add(name, value);
-      AttachFieldOwner(fields_.Get(), this);
-    }
-  }
+  if (!fields_) fields_ = ComPtr<IKVFields>::Adopt(MakeSettingsFields(this));
   if (fields_) fields_->AddRef();
   return fields_.Get();
 }
 
 IKVAttachments* __stdcall TIKVSettings::AddAttachs() {
-  if (!attachs_) {
-    attachs_ = ComPtr<IKVAttachments>::Adopt(CreateAttachmentList());
-    if (attachs_) {
-      for (const auto& parts : SplitAttachmentItems(ReadText("AddAttachs")))
-        attachs_->Add(parts[0], parts[1], parts[2], parts[3]);
-      AttachAttachmentOwner(attachs_.Get(), this);
-    }
-  }
+  if (!attachs_) attachs_ = ComPtr<IKVAttachments>::Adopt(MakeSettingsAttachments(this));
   if (attachs_) attachs_->AddRef();
   return attachs_.Get();
 }

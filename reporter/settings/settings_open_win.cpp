@@ -3,10 +3,12 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <new>
 
 #include "placeholders.h"
 #include "settings_buffer_win.h"
 #include "settings_object_win.h"
+#include "sync_win.h"
 
 namespace qx {
 
@@ -16,15 +18,14 @@ namespace {
 // thread of the reporter runs; readers only copy the pointer and take a reference.
 IKVModuleSettings* gMainSettings = nullptr;
 HMODULE gMainModule = nullptr;
-CRITICAL_SECTION gMainLock;
-bool gMainLockReady = false;
 
-struct MainLockInit {
-  MainLockInit() {
-    InitializeCriticalSection(&gMainLock);
-    gMainLockReady = true;
-  }
-} gMainLockInit;
+// Made at first use and never destroyed: the main settings may be asked for before this
+// unit's static objects exist and after they are gone.
+CriticalSection& MainLock() {
+  alignas(CriticalSection) static unsigned char storage[sizeof(CriticalSection)];
+  static CriticalSection* lock = new (storage) CriticalSection;
+  return *lock;
+}
 
 std::string FileNameOf(HMODULE module) {
   char path[MAX_PATH * 2];
@@ -134,30 +135,28 @@ HMODULE ReporterModule() {
 
 void SettingsStartup() {
   ComPtr<IKVModuleSettings> main = SettingsForModule(ReporterModule());
-  EnterCriticalSection(&gMainLock);
+  CriticalSectionGuard guard(MainLock());
   if (gMainSettings == nullptr && main) {
     gMainModule = main->ModuleHandle();
     gMainSettings = main.Detach();
   }
-  LeaveCriticalSection(&gMainLock);
 }
 
 void SettingsShutdown() {
   UnlistModuleRecord(ReporterModule());
-  EnterCriticalSection(&gMainLock);
-  IKVModuleSettings* main = gMainSettings;
-  gMainSettings = nullptr;
-  gMainModule = nullptr;
-  LeaveCriticalSection(&gMainLock);
+  IKVModuleSettings* main = nullptr;
+  {
+    CriticalSectionGuard guard(MainLock());
+    main = gMainSettings;
+    gMainSettings = nullptr;
+    gMainModule = nullptr;
+  }
   if (main != nullptr) main->Release();
 }
 
 ComPtr<IKVModuleSettings> MainSettings() {
-  if (!gMainLockReady) return ComPtr<IKVModuleSettings>();
-  EnterCriticalSection(&gMainLock);
-  ComPtr<IKVModuleSettings> main(gMainSettings);
-  LeaveCriticalSection(&gMainLock);
-  return main;
+  CriticalSectionGuard guard(MainLock());
+  return ComPtr<IKVModuleSettings>(gMainSettings);
 }
 
 HMODULE MainSettingsModule() { return gMainModule; }

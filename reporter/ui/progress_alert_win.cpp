@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "progress_areas.h"
+#include "sync_win.h"
 
 namespace qx {
 
@@ -107,21 +108,10 @@ bool IsOwnThread(HWND window) {
   return window != nullptr && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
 }
 
-class Lock {
- public:
-  explicit Lock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-  ~Lock() { LeaveCriticalSection(&section_); }
-
- private:
-  CRITICAL_SECTION& section_;
-};
-
 class TIProgressAlert final : public IProgressAlert {
  public:
   TIProgressAlert(const std::string& title, HMODULE pictureModule, const std::string& pictureName)
-      : title_(title), pictureModule_(pictureModule), pictureName_(pictureName) {
-    InitializeCriticalSection(&lock_);
-  }
+      : title_(title), pictureModule_(pictureModule), pictureName_(pictureName) {}
 
   HRESULT __stdcall QueryInterface(REFIID iid, void** object) override {
     return QueryOneOf(iid, object, {{&IID_IProgressAlert, static_cast<IProgressAlert*>(this)}});
@@ -130,13 +120,13 @@ class TIProgressAlert final : public IProgressAlert {
   ULONG __stdcall Release() override { return refs_.Release(this); }
 
   std::string __stdcall GetTitle() override {
-    Lock lock(lock_);
+    CriticalSectionGuard lock(lock_);
     return title_;
   }
   void __stdcall SetTitle(const std::string& title) override {
     HWND window;
     {
-      Lock lock(lock_);
+      CriticalSectionGuard lock(lock_);
       if (title == title_) return;
       title_ = title;
       window = window_;
@@ -144,14 +134,14 @@ class TIProgressAlert final : public IProgressAlert {
     if (window != nullptr) SetWindowTextA(window, title.c_str());
   }
   int32_t __stdcall GetPosition() override {
-    Lock lock(lock_);
+    CriticalSectionGuard lock(lock_);
     return areas_.Position();
   }
   void __stdcall SetPosition(int32_t position) override {
     HWND bar;
     int32_t overall;
     {
-      Lock lock(lock_);
+      CriticalSectionGuard lock(lock_);
       areas_.SetPosition(position);
       overall = areas_.Overall();
       bar = bar_;
@@ -165,16 +155,16 @@ class TIProgressAlert final : public IProgressAlert {
     }
   }
   void __stdcall AppendArea(const std::string& text, uint64_t weight) override {
-    Lock lock(lock_);
+    CriticalSectionGuard lock(lock_);
     areas_.Append(text, weight);
   }
   void __stdcall ClearAreas() override {
-    Lock lock(lock_);
+    CriticalSectionGuard lock(lock_);
     areas_.Clear();
   }
   void __stdcall AreaDone() override { SetCurrentArea(GetCurrentArea() + 1); }
   int32_t __stdcall GetCurrentArea() override {
-    Lock lock(lock_);
+    CriticalSectionGuard lock(lock_);
     return areas_.Current();
   }
   void __stdcall SetCurrentArea(int32_t index) override {
@@ -182,7 +172,7 @@ class TIProgressAlert final : public IProgressAlert {
     std::string text;
     int32_t position;
     {
-      Lock lock(lock_);
+      CriticalSectionGuard lock(lock_);
       if (!areas_.SetCurrent(index)) return;
       label = label_;
       text = areas_.CurrentText();
@@ -194,7 +184,7 @@ class TIProgressAlert final : public IProgressAlert {
   void __stdcall ProcessMessages() override {
     HWND window;
     {
-      Lock lock(lock_);
+      CriticalSectionGuard lock(lock_);
       window = window_;
     }
     if (!IsOwnThread(window)) return;
@@ -208,7 +198,7 @@ class TIProgressAlert final : public IProgressAlert {
   void __stdcall Close() override;
 
   ProgressWindowParts Parts() {
-    Lock lock(lock_);
+    CriticalSectionGuard lock(lock_);
     return {window_, picture_, label_, bar_};
   }
 
@@ -221,7 +211,6 @@ class TIProgressAlert final : public IProgressAlert {
       DeleteDC(measureContext_);
     }
     if (font_ != nullptr) DeleteObject(font_);
-    DeleteCriticalSection(&lock_);
   }
 
   // Creates and places the window (the parent is already disabled); the caller holds the
@@ -231,7 +220,7 @@ class TIProgressAlert final : public IProgressAlert {
   SIZE MeasureAreaTexts();
 
   RefCount refs_;
-  CRITICAL_SECTION lock_;
+  CriticalSection lock_;
   std::string title_;
   HMODULE pictureModule_;
   std::string pictureName_;
@@ -278,7 +267,7 @@ SIZE TIProgressAlert::MeasureAreaTexts() {
 
 bool __stdcall TIProgressAlert::Show(HWND parent, bool activate) {
   {
-    Lock lock(lock_);
+    CriticalSectionGuard lock(lock_);
     if (window_ != nullptr || showing_) return false;
     showing_ = true;
     parent_ = parent;
@@ -288,7 +277,7 @@ bool __stdcall TIProgressAlert::Show(HWND parent, bool activate) {
   bool shown;
   int32_t position;
   {
-    Lock lock(lock_);
+    CriticalSectionGuard lock(lock_);
     shown = ShowLocked(parent, activate);
     showing_ = false;
     if (!shown) parent_ = nullptr;
@@ -371,7 +360,7 @@ bool TIProgressAlert::ShowLocked(HWND parent, bool activate) {
 void __stdcall TIProgressAlert::Close() {
   HWND window, parent;
   {
-    Lock lock(lock_);
+    CriticalSectionGuard lock(lock_);
     window = window_;
     parent = parent_;
     if (window == nullptr) return;

@@ -522,6 +522,76 @@ TEST(FieldLists, OwnerSettingsAndClones) {
   attachments.As<IKVAttachmentsEx>(IID_IKVAttachmentsEx)->ClearOwnerSettings();
 }
 
+// Counts what a field list tells the exception object that owns it.
+struct RecordingOwner : FieldListOwner {
+  void OwnerBeginUpdate() override { ++begins; }
+  void OwnerEndUpdate() override { ++ends; }
+  void OwnerModified() override { ++modified; }
+  int begins = 0, ends = 0, modified = 0;
+};
+
+TEST(FieldLists, SettingsObjectsBuildTheseLists) {
+  ReportStartup();
+  ComPtr<IKVModuleSettings> settings = OpenModuleSettings(GetModuleHandleA(nullptr));
+  auto* owner = static_cast<TIKVSettings*>(settings.Get());
+  const std::string fieldsBefore = owner->ReadText("AddFields");
+  const std::string attachsBefore = owner->ReadText("AddAttachs");
+  ASSERT_TRUE(owner->WriteText("AddFields", "Build=17|Site=Main office"));
+  ASSERT_TRUE(owner->WriteText("AddAttachs", "c:\\logs\\app.log>app.log>logs.zip>log"));
+  ComPtr<IKVFields> fields = ComPtr<IKVFields>::Adopt(settings->AddFields());
+  ASSERT_TRUE(fields);
+  EXPECT_EQ(fields->ItemCount(), 2);
+
+  // Only this list knows an owning exception object: it brackets and reports each change.
+  RecordingOwner exception;
+  SetFieldsOwnerException(fields.Get(), &exception);
+  fields->Add("Extra", " 3 ");
+  EXPECT_EQ(exception.modified, 1);
+  EXPECT_EQ(exception.begins, 1);
+  EXPECT_EQ(exception.ends, 1);
+  fields->Add("extra", "3");  // another spelling of the name is a change
+  EXPECT_EQ(exception.modified, 2);
+  fields->Add("extra", "3");  // no change, no report
+  EXPECT_EQ(exception.modified, 2);
+  fields->Lock();
+  fields->Unlock();
+  EXPECT_EQ(exception.begins, 3);
+  EXPECT_EQ(exception.ends, 3);
+  EXPECT_EQ(owner->ReadText("AddFields"), "Build=17|Site=Main office|extra=3");
+  fields.As<IKVFieldsEx>(IID_IKVFieldsEx)->ClearOwnerException();
+  fields->DeleteName("Build");
+  EXPECT_EQ(exception.modified, 2);
+  EXPECT_EQ(owner->ReadText("AddFields"), "Site=Main office|extra=3");
+
+  // The attachment list answers for its own extension interface.
+  ComPtr<IKVAttachments> attachs = ComPtr<IKVAttachments>::Adopt(settings->AddAttachs());
+  ASSERT_TRUE(attachs);
+  EXPECT_EQ(attachs->ItemCount(), 1);
+  attachs->Add("d:\\shot.png", "", "", "");
+  EXPECT_EQ(owner->ReadText("AddAttachs"),
+            "c:\\logs\\app.log>app.log>logs.zip>log|d:\\shot.png>shot.png>>shot");
+  auto attachsEx = attachs.As<IKVAttachmentsEx>(IID_IKVAttachmentsEx);
+  ASSERT_TRUE(attachsEx);
+  attachsEx->ClearOwnerSettings();
+  attachs->Clear();
+  EXPECT_EQ(owner->ReadText("AddAttachs"),
+            "c:\\logs\\app.log>app.log>logs.zip>log|d:\\shot.png>shot.png>>shot");
+
+  // After the report's shut-down a new settings object builds no lists and still works.
+  ReportShutdown();
+  ComPtr<IKVModuleSettings> later = OpenModuleSettings(GetModuleHandleA(nullptr));
+  EXPECT_EQ(later->AddFields(), nullptr);
+  EXPECT_EQ(later->AddAttachs(), nullptr);
+  auto* laterOwner = static_cast<TIKVSettings*>(later.Get());
+  EXPECT_EQ(laterOwner->ReadText("AddFields"), "Site=Main office|extra=3");
+  // Lists built earlier keep working and keep writing into their settings object.
+  fields->Add("After", "1");
+  EXPECT_EQ(laterOwner->ReadText("AddFields"), "Site=Main office|extra=3|After=1");
+
+  EXPECT_TRUE(owner->WriteText("AddFields", fieldsBefore));
+  EXPECT_TRUE(owner->WriteText("AddAttachs", attachsBefore));
+}
+
 TEST(ListPlugins, RegisteredOnceInSettingOrder) {
   ReportStartup();
   ReportStartup();

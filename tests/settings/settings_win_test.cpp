@@ -1,5 +1,6 @@
 // The settings store in a real process: this build's stream, inheritance between modules,
 // several reporter copies sharing one buffer, writes, placeholders and the opening rules.
+// The field and attachment lists are the report's, installed as the module's start-up does.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "default_settings.h"
+#include "field_lists_win.h"
 #include "settings_buffer_win.h"
 #include "settings_open_win.h"
 #include "settings_stream.h"
@@ -288,6 +290,37 @@ TEST(Writes, FieldAttachmentAndPluginLists) {
   attachs->Clear();
 }
 
+TEST(Writes, ListsAreBuiltOnceTheReportInstallsThem) {
+  // Before the report starts a settings object has no lists, and everything else works.
+  RemoveSettingsLists();
+  ComPtr<TIKVSettings> settings = Open(GetModuleHandleA(nullptr));
+  EXPECT_TRUE(settings->WriteText("AddFields", "Build=17"));
+  EXPECT_TRUE(settings->WriteText("AddAttachs", "c:\\logs\\app.log"));
+  EXPECT_EQ(settings->AddFields(), nullptr);
+  EXPECT_EQ(settings->AddAttachs(), nullptr);
+  EXPECT_EQ(settings->ReadText("AddFields"), "Build=17");
+  EXPECT_TRUE(settings->SetMailAddr("bugs@example.com"));
+  EXPECT_EQ(settings->GetMailAddr(), "bugs@example.com");
+  ComPtr<TIKVSettings> listless = Open(GetModuleHandleA(nullptr));
+  EXPECT_EQ(listless->AddFields(), nullptr);
+  listless = nullptr;  // goes without lists to unlink
+
+  // The same object builds them at its first call once the report has installed them.
+  InstallSettingsLists();
+  ComPtr<IKVFields> fields = ComPtr<IKVFields>::Adopt(settings->AddFields());
+  ASSERT_TRUE(fields);
+  EXPECT_EQ(fields->Content("build"), "17");
+  fields->Add("Extra", "3");
+  EXPECT_EQ(settings->ReadText("AddFields"), "Build=17|Extra=3");
+  ComPtr<IKVAttachments> attachs = ComPtr<IKVAttachments>::Adopt(settings->AddAttachs());
+  ASSERT_TRUE(attachs);
+  std::string source, sendAs, zip, field;
+  ASSERT_TRUE(attachs->Item(0, source, sendAs, zip, field));
+  EXPECT_EQ(sendAs, "app.log");
+  EXPECT_EQ(field, "app");
+  settings->Reread();
+}
+
 TEST(Writes, ReadersNeverSeeAFreedText) {
   ComPtr<TIKVSettings> writer = Open(GetModuleHandleA(nullptr));
   std::atomic<bool> done{false};
@@ -550,6 +583,8 @@ TEST(Opening, SettingsForModuleAddressAndCaller) {
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   qx::SettingsStartup();
+  // The module's start-up order: the report installs the lists after the settings started.
+  qx::InstallSettingsLists();
   int result = RUN_ALL_TESTS();
   qx::SettingsShutdown();
   return result;
