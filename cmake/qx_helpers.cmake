@@ -9,14 +9,15 @@ endfunction()
 # A GoogleTest program and its ctest entry:
 #   qx_add_gtest(name SOURCES a.cpp ... [LIBS lib ...] [DEPENDS target ...] [OWN_MAIN])
 # OWN_MAIN links gtest without gtest_main, for programs with a main of their own (child
-# process modes). Windows programs get the static runtime, like the module itself.
+# process modes). Windows programs get the static runtime, like the module itself. Every
+# test program gets the shared test helpers (tests/support).
 function(qx_add_gtest name)
   cmake_parse_arguments(ARG "OWN_MAIN" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(ARG_OWN_MAIN)
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} qx_test_support gtest)
   else()
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest_main)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} qx_test_support gtest_main)
   endif()
   if(WIN32)
     target_link_options(${name} PRIVATE ${QX_STATIC_RUNTIME})
@@ -36,4 +37,20 @@ function(qx_link_zlib target)
     find_package(ZLIB REQUIRED)
     target_link_libraries(${target} PUBLIC ZLIB::ZLIB)
   endif()
+endfunction()
+
+# A test whose peer (a program or library it runs against) is missing on this machine. The
+# test keeps its ctest entry, which reports the missing peer and counts as skipped; under CI
+# (CI=true) every peer must be there, so configuring fails at once and, should the build
+# folder have been configured elsewhere, the entry fails when run.
+#   qx_add_missing_peer_test(name "what is missing")
+function(qx_add_missing_peer_test name what)
+  set(hint "${what} not found: scripts/setup.sh installs it")
+  if("$ENV{CI}" STREQUAL "true")
+    message(FATAL_ERROR "${name}: ${hint} (CI runs every test)")
+  endif()
+  message(WARNING "${name} is skipped: ${hint}")
+  add_test(NAME ${name}
+           COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/missing_peer.sh "${name}" "${hint}")
+  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
 endfunction()

@@ -6,20 +6,58 @@ Output, one function a line, tab-separated:  ADDRESS_RVA START_RVA LINE UNIT NAM
   ADDRESS_RVA  an address inside the function (its middle), relative to the image base
   START_RVA    the function's start
   LINE         addr2line's line for ADDRESS (0 when it knows none)
-  UNIT         the function's unit as the writer assigns it (base name of the first source
-               file among its line rows), "-" when it has none
+  UNIT         the function's unit: the file of its first line row from a source file (its
+               first row when all are headers), read here from objdump's decoded line table;
+               "-" when it has no line rows
   NAME         the function's name as addr2line -f -C gives it at the start, "?" if none
                (where inlined code begins a function, addr2line names the inlined callee)
   SYMBOL       the function's symbol from the symbol table, demangled
 """
 
 import argparse
+import bisect
 import os
 import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import debuginfo_embed as embed  # noqa: E402
+
+
+SOURCE_FILES = (".c", ".cc", ".cpp", ".cxx", ".s", ".S")
+
+
+def line_rows(objdump, dll, image_base):
+    """[(rva, file)] of the rows with a known line in objdump's decoded line table, in
+    address order. At one address the last row of a sequence counts; a sequence's end row
+    leaves its address without a line, unless another sequence starts there."""
+    rows = {}  # rva -> (file or None, sequence)
+    sequence = 0
+    text = subprocess.run([objdump, "--dwarf=decodedline", dll], stdout=subprocess.PIPE,
+                          universal_newlines=True, check=True).stdout
+    for line in text.splitlines():
+        parts = line.split()
+        if len(parts) < 3 or not parts[2].startswith("0x"):
+            continue
+        if parts[1] != "-" and not parts[1].isdigit():
+            continue
+        rva = int(parts[2], 16) - image_base
+        known = parts[1] != "-" and parts[1] != "0"
+        old = rows.get(rva)
+        if parts[1] == "-":
+            if old is None or old[1] == sequence:
+                rows[rva] = (None, sequence)
+            sequence += 1
+        elif old is None or old[1] == sequence or old[0] is None:
+            rows[rva] = (parts[0] if known else None, sequence)
+    return [(rva, f) for rva, (f, _) in sorted(rows.items()) if f is not None]
+
+
+def unit_of_function(rows, addresses, start, end):
+    files = [f for _, f in rows[bisect.bisect_left(addresses, start):
+                                bisect.bisect_left(addresses, end)]]
+    sources = [f for f in files if os.path.splitext(f)[1] in SOURCE_FILES]
+    return sources[0] if sources else files[0] if files else "-"
 
 
 def main():
@@ -34,11 +72,11 @@ def main():
         objdump = args.triple + "-objdump"
         cxxfilt = args.triple + "-c++filt"
 
-    pe, code_lo, segments, publics, lines, functions = embed.collect(args.debug_dll, Tools)
+    # The functions (symbol table) come from the writer's reader; their units do not.
+    pe, _, _, _, _, functions = embed.collect(args.debug_dll, Tools)
     code_hi = pe.code_range()[1]
-    unit_of = {}
-    for begin, length, name in segments:
-        unit_of[begin] = name
+    rows = line_rows(Tools.objdump, args.debug_dll, pe.image_base)
+    row_addresses = [rva for rva, _ in rows]
     starts = [rva for rva, _ in functions]
     probes = []
     for i, (rva, symbol) in enumerate(functions):
@@ -61,17 +99,14 @@ def main():
         names = dict(zip(raw, plain))
         answers = [(names.get(name, name), where) for name, where in answers]
 
-    segment_list = sorted(segments)
     with open(args.out, "w") as f:
         for n, (inner, start, symbol) in enumerate(probes):
             _, where = answers[2 * n]
             name, start_where = answers[2 * n + 1]
             line = where.split(" (")[0].rsplit(":", 1)[-1]
             line = int(line) if line.isdigit() else 0
-            unit = "-"
-            for begin, length, seg_name in segment_list:
-                if begin <= start < begin + length:
-                    unit = seg_name or "-"
+            end = starts[n + 1] if n + 1 < len(starts) else code_hi
+            unit = unit_of_function(rows, row_addresses, start, end)
             f.write("%x\t%x\t%d\t%s\t%s\t%s\n" % (inner, start, line, unit,
                                                 name if name != "??" else "?", symbol))
     return 0

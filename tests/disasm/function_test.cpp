@@ -5,9 +5,11 @@
 
 #include "function_analysis.h"
 #include "pe_image.h"
+#include "text_lines.h"
 
 namespace {
 
+using qx::Lines;
 using qx::TCodeArea;
 using qx::TFunctionInfo;
 
@@ -43,17 +45,6 @@ const TCodeArea* AreaAt(const TFunctionInfo& info, uint32_t begin) {
     if (area.begin == begin) return &area;
   }
   return nullptr;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t begin = 0;
-  for (;;) {
-    size_t end = text.find("\r\n", begin);
-    lines.push_back(text.substr(begin, end == std::string::npos ? end : end - begin));
-    if (end == std::string::npos) return lines;
-    begin = end + 2;
-  }
 }
 
 // push ebp / mov ebp, esp / sub esp, 8 / test eax, eax / jz +5 / call 00500000h /

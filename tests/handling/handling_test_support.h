@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process_win.h"
 #include "exception_classes.h"
 
 namespace qx {
@@ -23,26 +24,7 @@ QX_EXCEPTION_CLASS(ESecondChild, ESecondListed)
 // Runs this program again with `arguments`; the exit code, or -1 when it did not end
 // within `limitMs`.
 inline long RunChild(const std::string& arguments, DWORD limitMs = 60000) {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string commandLine = "\"" + std::string(path) + "\" " + arguments;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process))
-    return -2;
-  long code = -1;
-  if (WaitForSingleObject(process.hProcess, limitMs) == WAIT_OBJECT_0) {
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    code = static_cast<long>(exitCode);
-  } else {
-    TerminateProcess(process.hProcess, 99);
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
+  return RunChildProcess("\"" + SelfPath() + "\" " + arguments, limitMs);
 }
 
 inline std::string TempPath(const std::string& name) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "handler_tables_win.h"
+#include "handling_links_win.h"
 #include "handling_test_support.h"
 #include "pipeline_win.h"
 #include "report_plugins_win.h"
@@ -336,30 +337,11 @@ TEST_F(Handling, AFreezeAlwaysUsesTheGeneralGroup) {
 
 // Runs the window program beside this one; its exit code, and what it read off the box.
 long RunGuiChild(uint32_t mode, std::string& box) {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path);
-  folder.resize(folder.rfind('\\') + 1);
   std::string output = TempPath("handling_box_");
   DeleteFileA(output.c_str());
-  std::string commandLine = "\"" + folder + "handling_gui_child.exe\" " + std::to_string(mode) +
-                            " \"" + output + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process))
-    return -2;
-  long code = -1;
-  if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    code = static_cast<long>(exitCode);
-  } else {
-    TerminateProcess(process.hProcess, 99);
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  long code = RunChildProcess("\"" + SelfFolder() + "handling_gui_child.exe\" " +
+                                  std::to_string(mode) + " \"" + output + "\"",
+                              30000);
   box = ReadWholeFile(output);
   DeleteFileA(output.c_str());
   return code;
@@ -421,17 +403,35 @@ TEST_F(Handling, AMainThreadHandlerRunsThereWhileTheMainThreadWaitsPumping) {
   }
 }
 
+// Set by a message hook on the main thread when it takes a WM_QUIT out of its queue.
+HANDLE gQuitTaken = nullptr;
+std::atomic<DWORD> gQuitTakenWait{WAIT_TIMEOUT};
+
+LRESULT CALLBACK WatchQuit(int code, WPARAM removal, LPARAM message) {
+  if (code == HC_ACTION && removal == PM_REMOVE &&
+      reinterpret_cast<const MSG*>(message)->message == WM_QUIT)
+    SetEvent(gQuitTaken);
+  return CallNextHookEx(nullptr, code, removal, message);
+}
+
 void __stdcall PostingQuit(void*, IKVException* exception, bool&) {
   Record(exception);
   PostThreadMessageA(ProcessMainThreadId(), WM_QUIT, 5, 0);
-  Sleep(100);  // the waiting main thread retrieves the quit meanwhile
+  // The hand-over ends only after the waiting main thread has taken the quit.
+  gQuitTakenWait = WaitForSingleObject(gQuitTaken, 20000);
 }
 
 TEST_F(Handling, AQuitReceivedWhileTheMainThreadWaitsIsPostedAgainWithItsExitCode) {
+  gQuitTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, WatchQuit, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
   RegisterExceptionHandler(PostingQuit, nullptr, kSyncAnyThread, 1);
   ETestError error("quitting");
   HandOver(error);
+  UnhookWindowsHookEx(hook);
+  CloseHandle(gQuitTaken);
   ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_EQ(gQuitTakenWait, WAIT_OBJECT_0);
   MSG message;
   ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 5u);
@@ -527,6 +527,10 @@ TEST_F(Handling, PauseThreadsHoldsTheMainThreadAtItsNextMessageUntilTheEnd) {
 
 // ---- a process inside the loader ----
 
+// Set when the pipeline starts processing a hand-over, on the thread that processes it.
+HANDLE gProcessingStarted = nullptr;
+std::atomic<DWORD> gProcessingThread{0};
+
 TEST_F(Handling, WhileTheLoaderLockIsHeldTheHandOverRunsOnTheFaultingThread) {
   EXPECT_FALSE(ProcessBlockedTest(0));
   std::string suffix = std::to_string(GetCurrentProcessId());
@@ -535,6 +539,11 @@ TEST_F(Handling, WhileTheLoaderLockIsHeldTheHandOverRunsOnTheFaultingThread) {
   HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
+  gProcessingStarted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Links().processExceptionStarted = [] {
+    gProcessingThread = GetCurrentThreadId();
+    SetEvent(gProcessingStarted);
+  };
 
   std::atomic<DWORD> faultingThread{0};
   std::thread faulting([&] {
@@ -550,7 +559,10 @@ TEST_F(Handling, WhileTheLoaderLockIsHeldTheHandOverRunsOnTheFaultingThread) {
   ASSERT_EQ(WaitForSingleObject(entered, 20000), WAIT_OBJECT_0);
   bool blocked = ProcessBlockedTest(0);
   SetEvent(go);
-  Sleep(1000);  // the hand-over finds the process blocked and starts on its own thread
+  // The hand-over finds the process blocked and starts on its own thread while the loader
+  // is still held.
+  EXPECT_EQ(WaitForSingleObject(gProcessingStarted, 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(gProcessingThread, faultingThread.load());
   SetEvent(release);
   loading.join();
   faulting.join();
@@ -560,7 +572,8 @@ TEST_F(Handling, WhileTheLoaderLockIsHeldTheHandOverRunsOnTheFaultingThread) {
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].thread, faultingThread.load());
   if (probe != nullptr) FreeLibrary(probe);
-  for (HANDLE handle : {entered, release, go, ready}) CloseHandle(handle);
+  Links().processExceptionStarted = nullptr;
+  for (HANDLE handle : {entered, release, go, ready, gProcessingStarted}) CloseHandle(handle);
 }
 
 // ---- stopping and starting ----

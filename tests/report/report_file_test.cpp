@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "child_process_win.h"
 #include "report_file_core.h"
 #include "report_file_win.h"
 #include "report_layout.h"
@@ -171,26 +173,12 @@ TEST_F(ReportFileTest, NoDialogWhileTheProcessIsBlocked) {
   EXPECT_EQ(ReadFileText(folder_ + "dialog.txt"), "<missing>");
 }
 
-std::string gSelf;
-
-HANDLE StartSaver(const std::string& path, const std::string& tag, int count) {
-  std::string command = "\"" + gSelf + "\" --save " + path + " " + tag + " " + std::to_string(count);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process))
-    return nullptr;
-  CloseHandle(process.hThread);
-  return process.hProcess;
-}
-
-DWORD Finish(HANDLE process) {
-  WaitForSingleObject(process, 60000);
-  DWORD code = 99;
-  GetExitCodeProcess(process, &code);
-  CloseHandle(process);
-  return code;
+// A child of this program that saves `count` reports into `path`; with `blockedEvent` it
+// sets that named event when its save first finds the file held by another.
+HANDLE StartSaver(const std::string& path, const std::string& tag, int count,
+                  const std::string& blockedEvent = "") {
+  return StartChild("\"" + SelfPath() + "\" --save " + path + " " + tag + " " +
+                    std::to_string(count) + (blockedEvent.empty() ? "" : " " + blockedEvent));
 }
 
 TEST_F(ReportFileTest, TwoProcessesSavingAtOnceKeepEveryReport) {
@@ -199,8 +187,8 @@ TEST_F(ReportFileTest, TwoProcessesSavingAtOnceKeepEveryReport) {
   HANDLE b = StartSaver(path_, "b", 25);
   ASSERT_NE(a, nullptr);
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(Finish(a), 0u);
-  EXPECT_EQ(Finish(b), 0u);
+  EXPECT_EQ(FinishChild(a), 0);
+  EXPECT_EQ(FinishChild(b), 0);
   std::string text = ReadFileText(path_);
   // Every report whole and in its own place: the file is exactly a sequence of them.
   size_t at = 0;
@@ -224,16 +212,80 @@ TEST_F(ReportFileTest, SaveWaitsForAFileHeldByAnotherSave) {
   HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  HANDLE saver = StartSaver(path_, "c", 1);
+  const std::string eventName = "qxSaverBlocked" + std::to_string(GetCurrentProcessId());
+  HANDLE blocked = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+  ASSERT_NE(blocked, nullptr);
+  HANDLE saver = StartSaver(path_, "c", 1, eventName);
   ASSERT_NE(saver, nullptr);
-  Sleep(1500);
+  // The save found the file held: it is waiting, has written nothing, and has not given up.
+  EXPECT_EQ(WaitForSingleObject(blocked, 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(saver, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(GetFileSize(held, nullptr), 0u);
   CloseHandle(held);
-  EXPECT_EQ(Finish(saver), 0u);
+  EXPECT_EQ(FinishChild(saver), 0);
+  CloseHandle(blocked);
   EXPECT_EQ(CountOf(ReadFileText(path_), "date/time"), 1u);
 }
 
+// The saver child watches its own opens through its import table: the report file code
+// calls CreateFileA there, and a sharing violation means the file is held by another.
+using CreateFileAFunction = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
+                                            DWORD, HANDLE);
+CreateFileAFunction gRealCreateFileA = nullptr;
+HANDLE gBlockedEvent = nullptr;
+
+HANDLE WINAPI WatchingCreateFileA(LPCSTR name, DWORD access, DWORD share,
+                                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                  HANDLE model) {
+  HANDLE file = gRealCreateFileA(name, access, share, security, disposition, flags, model);
+  DWORD error = GetLastError();
+  if (file == INVALID_HANDLE_VALUE && error == ERROR_SHARING_VIOLATION) SetEvent(gBlockedEvent);
+  SetLastError(error);
+  return file;
+}
+
+// Points this program's import slot of kernel32!`function` at `replacement`; the previous
+// address goes into `saved`.
+bool RedirectOwnImport(const char* function, void* replacement, void** saved) {
+  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+       library->Name != 0; ++library) {
+    if (lstrcmpiA(reinterpret_cast<const char*>(base + library->Name), "kernel32.dll") != 0)
+      continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+      DWORD protection = 0;
+      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                          &protection))
+        return false;
+      *saved = reinterpret_cast<void*>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<uintptr_t>(replacement);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+      return true;
+    }
+  }
+  return false;
+}
+
 // The child process: saves `count` distinct reports into `path`.
-int RunSaver(const std::string& path, const std::string& tag, int count) {
+int RunSaver(const std::string& path, const std::string& tag, int count,
+             const char* blockedEvent) {
+  if (blockedEvent != nullptr) {
+    gBlockedEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, blockedEvent);
+    void* real = nullptr;
+    if (gBlockedEvent == nullptr ||
+        !RedirectOwnImport("CreateFileA", reinterpret_cast<void*>(&WatchingCreateFileA), &real))
+      return 3;
+    gRealCreateFileA = reinterpret_cast<CreateFileAFunction>(real);
+  }
   ComPtr<IKVModuleSettings> settings = OpenModuleSettings(GetModuleHandleA(nullptr));
   ComPtr<IKVException> exception = CreateTIKVException(settings.Get(), ExceptionFacts());
   exception->SetBugRepFileSize(0);
@@ -250,11 +302,8 @@ int RunSaver(const std::string& path, const std::string& tag, int count) {
 }  // namespace qx
 
 int main(int argc, char** argv) {
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  qx::gSelf = self;
-  if (argc == 5 && std::string(argv[1]) == "--save")
-    return qx::RunSaver(argv[2], argv[3], std::atoi(argv[4]));
+  if ((argc == 5 || argc == 6) && std::string(argv[1]) == "--save")
+    return qx::RunSaver(argv[2], argv[3], std::atoi(argv[4]), argc == 6 ? argv[5] : nullptr);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

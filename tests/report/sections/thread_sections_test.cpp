@@ -4,12 +4,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "function_win.h"
 #include "report_hooks_win.h"
 #include "stack_trace_win.h"
+#include "text_lines.h"
 #include "thread_info_win.h"
 #include "thread_sections_win.h"
 #include "exception_object_win.h"
@@ -17,19 +19,48 @@
 namespace qx {
 namespace {
 
+// True when `address` lies in this program's own image.
+bool InThisProgram(DWORD address) {
+  HMODULE module = nullptr;
+  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<const char*>(address), &module) &&
+         module == GetModuleHandleA(nullptr);
+}
+
+// A thread waiting in WaitForSingleObject until the object goes away. The constructor
+// returns once the thread has left this program's code for the system's wait.
 struct Waiter {
   HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> started{false};  // no system call between this and the wait
   HANDLE thread = nullptr;
   DWORD id = 0;
   static DWORD WINAPI Run(void* parameter) {
-    WaitForSingleObject(static_cast<Waiter*>(parameter)->release, 20000);
+    auto* self = static_cast<Waiter*>(parameter);
+    self->started = true;
+    WaitForSingleObject(self->release, 20000);
     return 0;
   }
   explicit Waiter(int priority = THREAD_PRIORITY_NORMAL) {
     thread = CreateThread(nullptr, 0, Run, this, CREATE_SUSPENDED, &id);
     SetThreadPriority(thread, priority);
     ResumeThread(thread);
-    Sleep(20);
+    EXPECT_TRUE(WaitUntilInTheWait()) << "thread " << id << " never reached its wait";
+  }
+  // Looks at the suspended thread's instruction pointer, for at most 20 seconds:
+  // started, and outside this program, the thread is in WaitForSingleObject.
+  bool WaitUntilInTheWait() {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 20000;) {
+      const bool wasStarted = started;
+      CONTEXT context{};
+      context.ContextFlags = CONTEXT_CONTROL;
+      SuspendThread(thread);
+      bool read = GetThreadContext(thread, &context);
+      ResumeThread(thread);
+      if (read && wasStarted && !InThisProgram(context.Eip)) return true;
+      Sleep(1);
+    }
+    return false;
   }
   ~Waiter() {
     SetEvent(release);
@@ -44,17 +75,6 @@ std::string Hex(DWORD id) {
   char text[16];
   wsprintfA(text, "$%x", static_cast<unsigned>(id));
   return text;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  for (;;) {
-    size_t end = text.find("\r\n", at);
-    lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
-    if (end == std::string::npos) return lines;
-    at = end + 2;
-  }
 }
 
 __attribute__((noinline)) void CaptureHere(CONTEXT& context) {
