@@ -59,14 +59,17 @@ static_assert(kReachUnknown == 0x5000000000000000ull && kReachKnown == 0x7000000
 
 // The weights are exponents. Classes of links lie 14 bits apart: 16384 links of one class
 // equal a single link of the next, far more than a chain between two sure frames holds.
+// The gap itself is inherited from the walker's original scoring; any gap wider than log2 of
+// the longest chain would order the classes the same.
 // A link with an unknown function adds 1: it only breaks ties between equal chains.
 constexpr int kWeightUnknownFunction = 0;
 // A known function on a chain that also holds unknown links: a class above unknown links.
 constexpr int kWeightKnownFunction = 14;
 // A known function on a chain known from the start, or whose rest is known: a class above.
 constexpr int kWeightAllKnownChain = 28;
-// The function was approved (the map or an export names it): one more class, so an approved
-// link weighs as much as an unapproved one on a fully known chain.
+// The function was approved (its start came from a map or an export, or a far jump from such
+// a function reached it): one class more, so that it weighs as much as an unapproved
+// function on a fully known chain.
 constexpr int kWeightApproved = 14;
 // The bonuses below only order links within a class: 8 links without one equal 1 with it.
 // Their size (3) is empirical, kept from the walker's original scoring, not derived here.
