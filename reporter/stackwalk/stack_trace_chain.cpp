@@ -64,7 +64,8 @@ bool StackTraceRun::HideRepetitions(bool dropLinks) {
     const int vj = *(older - 1);
     const int period = vi - vj;
     bool repeats = vj - period + 1 >= 0;
-    for (int k = 0; k < period && repeats; ++k) repeats = itemAt(vi - k).addr == itemAt(vj - k).addr;
+    for (int k = 0; k < period && repeats; ++k)
+      repeats = itemAt(vi - k).addr == itemAt(vj - k).addr;
     if (!repeats) {
       --vi;
       continue;

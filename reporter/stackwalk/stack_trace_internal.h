@@ -237,7 +237,7 @@ class StackTraceRun {
   void RemoveRecursiveStackAreas();  // stack_trace_chain.cpp
   void InDeepChecks();               // stack_trace_checks.cpp
   void RealizeOptimalLinkChains();   // stack_trace_scoring.cpp
-  void RemoveRecursiveAreas();        // stack_trace_chain.cpp
+  void RemoveRecursiveAreas();       // stack_trace_chain.cpp
   void FillFinalOutput();            // stack_trace_text.cpp
   void ComposeResult();              // stack_trace_text.cpp
 
