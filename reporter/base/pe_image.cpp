@@ -265,7 +265,9 @@ bool PeImage::ExportNameOf(uint32_t rva, std::string& name) const {
   for (uint32_t i = 0; i < exports.nameCount; ++i) {
     if (ExportName(exports, i, name, named) && named == index && !name.empty()) return true;
   }
-  name = "#" + std::to_string(exports.ordinalBase + index);
+  std::string ordinal(1, '#');
+  ordinal += std::to_string(exports.ordinalBase + index);
+  name = std::move(ordinal);
   return true;
 }
 

@@ -155,7 +155,9 @@ void CompareWithObjdump(const std::string& path) {
     const ObjdumpSection& want = expected.sections[i];
     SCOPED_TRACE(want.name);
     // Long names live in the symbol string table ("/4"), which objdump resolves.
-    if (section.name[0] != '/') EXPECT_EQ(std::string(section.name), want.name);
+    if (section.name[0] != '/') {
+      EXPECT_EQ(std::string(section.name), want.name);
+    }
     EXPECT_EQ(view.ImageBase() + section.virtualAddress, want.vma);
     EXPECT_EQ(section.rawPointer, want.fileOffset);
     const uint32_t size = section.rawSize == 0 || section.virtualSize == 0

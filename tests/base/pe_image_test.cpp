@@ -114,24 +114,18 @@ TEST(PeImageHeaders, TruncatedHeadersFailToOpen) {
 }
 
 TEST(PeImageHeaders, WrongSignaturesAndHeaderOffsetsFailToOpen) {
-  struct Case {
-    const char* what;
-    uint32_t offset;
-    uint32_t value;
-    uint32_t size;
+  const TestImage::Damage cases[] = {
+      {"no MZ", true, 0, 0x4D5A, 2},
+      {"e_lfanew zero", true, 0x3C, 0, 4},
+      {"e_lfanew past the end", true, 0x3C, 0x7FFF0, 4},
+      {"e_lfanew near 4 GB", true, 0x3C, 0xFFFFFFF0u, 4},
+      {"no PE signature", true, 0x80, 0x4550 + 1, 4},
+      {"PE32+ magic", true, 0x80 + 24, 0x20B, 2},
   };
-  const Case cases[] = {
-      {"no MZ", 0, 0x4D5A, 2},
-      {"e_lfanew zero", 0x3C, 0, 4},
-      {"e_lfanew past the end", 0x3C, 0x7FFF0, 4},
-      {"e_lfanew near 4 GB", 0x3C, 0xFFFFFFF0u, 4},
-      {"no PE signature", 0x80, 0x4550 + 1, 4},
-      {"PE32+ magic", 0x80 + 24, 0x20B, 2},
-  };
-  for (const Case& c : cases) {
+  for (const TestImage::Damage& c : cases) {
     SCOPED_TRACE(c.what);
     TestImage image;
-    image.PatchHeader(c.offset, c.value, c.size);
+    image.Apply(c);
     InBothLayouts(image, [](PeImage& view) { EXPECT_FALSE(view.Open()); });
   }
 }
@@ -197,28 +191,20 @@ TEST(PeImageExports, NamesOrdinalsAndForwarders) {
 }
 
 TEST(PeImageExports, DirectoryOrTablesOutsideTheImageGiveNoExports) {
-  struct Case {
-    const char* what;
-    uint32_t rva;  // 0: the data directory slot
-    uint32_t value;
+  constexpr uint32_t kExportSlot = 0x80 + 24 + 96;
+  const TestImage::Damage cases[] = {
+      {"directory past the image", true, kExportSlot, 0x3FF0, 4},
+      {"directory far outside", true, kExportSlot, 0xFFFFFFF0u, 4},
+      {"function table outside", false, 0x2000 + 28, 0x3FFC, 4},
+      {"name table outside", false, 0x2000 + 32, 0xFFFFFFFCu, 4},
+      {"ordinal table outside", false, 0x2000 + 36, 0x4000, 4},
+      {"function count huge", false, 0x2000 + 20, 0x40000000, 4},
+      {"name count huge", false, 0x2000 + 24, 0x00100000, 4},
   };
-  const Case cases[] = {
-      {"directory past the image", 0, 0x3FF0},
-      {"directory far outside", 0, 0xFFFFFFF0u},
-      {"function table outside", 0x2000 + 28, 0x3FFC},
-      {"name table outside", 0x2000 + 32, 0xFFFFFFFCu},
-      {"ordinal table outside", 0x2000 + 36, 0x4000},
-      {"function count huge", 0x2000 + 20, 0x40000000},
-      {"name count huge", 0x2000 + 24, 0x00100000},
-  };
-  for (const Case& c : cases) {
+  for (const TestImage::Damage& c : cases) {
     SCOPED_TRACE(c.what);
     TestImage image;
-    if (c.rva == 0) {
-      image.PatchHeader(0x80 + 24 + 96, c.value, 4);
-    } else {
-      image.Patch(c.rva, c.value, 4);
-    }
+    image.Apply(c);
     InBothLayouts(image, [](PeImage& view) {
       ASSERT_TRUE(view.Open());
       PeExports exports;
@@ -287,33 +273,24 @@ TEST(PeImageResources, LookupByNameIdAndLanguage) {
 }
 
 TEST(PeImageResources, LoopsAndOutOfRangeOffsetsFail) {
-  struct Case {
-    const char* what;
-    uint32_t rva;
-    uint32_t value;
-    uint32_t size;
-  };
-  const Case cases[] = {
-      {"type entry back to the root", TestImage::kTypeEntryQel + 4, 0x80000000u, 4},
-      {"name entry back to the name table", TestImage::kNameEntryExcept + 4,
+  constexpr uint32_t kResourceSizeSlot = 0x80 + 24 + 96 + 8 * 2 + 4;
+  const TestImage::Damage cases[] = {
+      {"type entry back to the root", false, TestImage::kTypeEntryQel + 4, 0x80000000u, 4},
+      {"name entry back to the name table", false, TestImage::kNameEntryExcept + 4,
        0x80000000u | TestImage::kNameTableQel, 4},
-      {"language entry back to itself as a table", TestImage::kLanguageEntry + 4,
+      {"language entry back to itself as a table", false, TestImage::kLanguageEntry + 4,
        0x80000000u | TestImage::kLanguageTable, 4},
-      {"subdirectory past the directory", TestImage::kTypeEntryQel + 4, 0x80000F00u, 4},
-      {"subdirectory near 2 GB", TestImage::kTypeEntryQel + 4, 0xFFFFFFF0u, 4},
-      {"name string past the directory", TestImage::kTypeEntryQel, 0x80000FFEu, 4},
-      {"data entry past the directory", TestImage::kLanguageEntry + 4, 0x7FFFFFF0u, 4},
-      {"entry counts past the directory", 0x3000 + 12, 0xFFFF, 2},
-      {"directory size past the image", 0, 0x2000, 4},
+      {"subdirectory past the directory", false, TestImage::kTypeEntryQel + 4, 0x80000F00u, 4},
+      {"subdirectory near 2 GB", false, TestImage::kTypeEntryQel + 4, 0xFFFFFFF0u, 4},
+      {"name string past the directory", false, TestImage::kTypeEntryQel, 0x80000FFEu, 4},
+      {"data entry past the directory", false, TestImage::kLanguageEntry + 4, 0x7FFFFFF0u, 4},
+      {"entry counts past the directory", false, 0x3000 + 12, 0xFFFF, 2},
+      {"directory size past the image", true, kResourceSizeSlot, 0x2000, 4},
   };
-  for (const Case& c : cases) {
+  for (const TestImage::Damage& c : cases) {
     SCOPED_TRACE(c.what);
     TestImage image;
-    if (c.rva == 0) {
-      image.PatchHeader(0x80 + 24 + 96 + 8 * 2 + 4, c.value, c.size);
-    } else {
-      image.Patch(c.rva, c.value, c.size);
-    }
+    image.Apply(c);
     InBothLayouts(image, [](PeImage& view) {
       ASSERT_TRUE(view.Open());
       PeResource resource;

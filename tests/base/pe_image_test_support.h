@@ -43,6 +43,22 @@ class TestImage {
   // The same at an RVA inside one of the sections.
   void Patch(uint32_t rva, uint32_t value, uint32_t size) { Put(rva, &value, size); }
 
+  // One field overwritten, for the tables of damaged images.
+  struct Damage {
+    const char* what;
+    bool inHeaders;  // at is an offset of the headers, else an RVA in a section
+    uint32_t at;
+    uint32_t value;
+    uint32_t size;
+  };
+  void Apply(const Damage& damage) {
+    if (damage.inHeaders) {
+      PatchHeader(damage.at, damage.value, damage.size);
+    } else {
+      Patch(damage.at, damage.value, damage.size);
+    }
+  }
+
  private:
   struct Section {
     const char* name;
