@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "decoder.h"
-#include "pe_image.h"
+#include "mapped_pe_file.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the decoder and its tests natively and runs them: the unit tests once more outside
 # Wine, and the comparison with capstone over Wine's i386 DLLs, which needs libcapstone.
+# The PE image view's test runs here too, comparing with objdump over the Windows build's
+# QXUdfLib.dll.
 # With --bench it runs the decoder's benchmark against capstone instead.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,9 +13,11 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 cmake --build "$dir" -j 2 --target stack_decoder_test stack_differential_test stack_decoder_bench stack_trace_test \
+  base_pe_image_test \
   >/dev/null
 if [ "${1:-}" = --bench ]; then
   exec "$dir/bin/stack_decoder_bench"
 fi
 cd "$dir"
-ctest --output-on-failure -R '^stack_'
+export QX_WINDOWS_BUILD_DIR=${QX_WINDOWS_BUILD_DIR:-${BUILD_DIR:-$root/build}}
+ctest --output-on-failure -R '^(stack_|base_)'

@@ -10,6 +10,7 @@
 #include "map_pe_file.h"
 #include "map_sources.h"
 #include "map_stream.h"
+#include "pe_image.h"
 
 namespace {
 
@@ -48,9 +49,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string image = qx::LayOutImage(file);
-  uint32_t peAt = 0, imageBase = 0;
-  qx::GetU32(image, 0x3C, peAt);
-  qx::GetU32(image, peAt + 24ull + 28, imageBase);
+  qx::SpanReader reader(image);
+  qx::PeImage view(reader, 0, qx::PeLayout::kLoaded);
+  const uint32_t imageBase = view.Open() ? view.ImageBase() : 0;
   qx::TFileMapEnvironment env(image);
   qx::TMapFile map;
   qx::BuildMapFile(map, image.empty() ? 0 : imageBase, path, image, env);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "pe_image.h"
 #include "sync_win.h"
 
 namespace qx {
@@ -9,13 +10,11 @@ namespace qx {
 uint32_t PeFileChecksum(const std::string& bytes, uint32_t& headerChecksum) {
   headerChecksum = 0;
   uint32_t checksumOffset = 0xFFFFFFFF;
-  if (bytes.size() >= 0x40) {
-    uint32_t pe = 0;
-    std::memcpy(&pe, bytes.data() + 0x3C, 4);
-    if (pe + 24 + 68 <= bytes.size()) {
-      checksumOffset = pe + 24 + 64;
-      std::memcpy(&headerChecksum, bytes.data() + checksumOffset, 4);
-    }
+  SpanReader reader(bytes);
+  PeImage image(reader, 0, PeLayout::kFile);
+  if (image.Open()) {
+    checksumOffset = image.ChecksumFieldOffset();
+    headerChecksum = image.Checksum();
   }
   uint64_t sum = 0;
   const size_t size = bytes.size();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decoder_win.h"
+#include "pe_image.h"
 #include "sync_win.h"
 
 namespace qx {
@@ -52,24 +53,19 @@ bool WriteSlot(void** slot, void* value) {
 // that points outside the image.
 void RewriteImports(HMODULE module, void* from, void* to) {
   auto base = reinterpret_cast<uint8_t*>(module);
-  IMAGE_DOS_HEADER dos;
-  if (!SafeRead(base, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) return;
-  IMAGE_NT_HEADERS32 nt;
-  if (!SafeRead(base + dos.e_lfanew, &nt, sizeof nt) || nt.Signature != IMAGE_NT_SIGNATURE) return;
-  const IMAGE_DATA_DIRECTORY& dir = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  const uint32_t imageSize = nt.OptionalHeader.SizeOfImage;
-  if (dir.VirtualAddress == 0) return;
-  for (uint32_t at = dir.VirtualAddress;; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-    if (at + sizeof(IMAGE_IMPORT_DESCRIPTOR) > imageSize) return;
+  PeImage image(ProcessMemory(), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(module)),
+                PeLayout::kLoaded);
+  PeDirectory imports;
+  if (!image.Open() || !image.Directory(pe::kImportDirectory, imports)) return;
+  for (uint32_t at = imports.rva;; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
     IMAGE_IMPORT_DESCRIPTOR descriptor;
-    if (!SafeRead(base + at, &descriptor, sizeof descriptor)) return;
+    if (!image.ReadRvaValue(at, descriptor)) return;
     if (descriptor.Name == 0 && descriptor.FirstThunk == 0) return;
-    if (descriptor.FirstThunk >= imageSize) return;
-    for (auto slot = reinterpret_cast<void**>(base + descriptor.FirstThunk);; ++slot) {
-      if (reinterpret_cast<uint8_t*>(slot) + 4 > base + imageSize) break;
+    if (descriptor.FirstThunk >= image.SizeOfImage()) return;
+    for (uint32_t slot = descriptor.FirstThunk;; slot += sizeof(void*)) {
       void* value = nullptr;
-      if (!SafeRead(slot, &value, sizeof value) || value == nullptr) break;
-      if (value == from) WriteSlot(slot, to);
+      if (!image.ReadRvaValue(slot, value) || value == nullptr) break;
+      if (value == from) WriteSlot(reinterpret_cast<void**>(base + slot), to);
     }
   }
 }

@@ -3,28 +3,16 @@
 
 #include "map_sources.h"
 #include "map_stream.h"
+#include "pe_image.h"
 
 namespace qx {
 
 namespace {
 
-constexpr uint32_t kScnCode = 0x20;
-constexpr uint32_t kDebugDirectoryIndex = 6;
 constexpr uint32_t kDebugEntrySize = 28;
 
 bool IsTd32(std::string_view data) {
   return data.size() >= 8 && (data.substr(0, 4) == "FB09" || data.substr(0, 4) == "FB0A");
-}
-
-// File offset of an RVA, through the section table.
-bool RvaToFileOffset(const TImageFacts& facts, uint32_t rva, uint32_t& offset) {
-  for (size_t i = 0; i < facts.sectionRvas.size(); ++i) {
-    if (rva >= facts.sectionRvas[i] && rva - facts.sectionRvas[i] < facts.sectionRawSizes[i]) {
-      offset = facts.sectionRawOffsets[i] + (rva - facts.sectionRvas[i]);
-      return true;
-    }
-  }
-  return false;
 }
 
 bool EndsWithText(std::string_view text, std::string_view tail) {
@@ -117,60 +105,50 @@ bool TrySideFiles(TMapFile& map, IMapEnvironment& env) {
 
 TImageFacts ReadImageFacts(std::string_view image) {
   TImageFacts facts;
-  uint32_t peAt = 0, signature = 0;
-  uint16_t sectionCount = 0, optionalSize = 0, magic = 0;
-  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z' || !GetU32(image, 0x3C, peAt) ||
-      !GetU32(image, peAt, signature) || signature != 0x4550 ||
-      !GetU16(image, peAt + 6ull, sectionCount) || !GetU16(image, peAt + 20ull, optionalSize))
-    return facts;
-  const uint64_t opt = peAt + 24ull;
-  uint32_t sizeOfCode = 0, sizeOfInit = 0, sizeOfUninit = 0, baseOfCode = 0, baseOfData = 0;
-  uint32_t dirCount = 0;
-  if (!GetU16(image, opt, magic) || magic != 0x10b || !GetU32(image, opt + 4, sizeOfCode) ||
-      !GetU32(image, opt + 8, sizeOfInit) || !GetU32(image, opt + 12, sizeOfUninit) ||
-      !GetU32(image, opt + 20, baseOfCode) || !GetU32(image, opt + 24, baseOfData) ||
-      !GetU32(image, opt + 92, dirCount))
-    return facts;
-  if (dirCount > kDebugDirectoryIndex && 96u + 8u * (kDebugDirectoryIndex + 1) <= optionalSize) {
-    GetU32(image, opt + 96 + 8 * kDebugDirectoryIndex, facts.debugDirRva);
-    GetU32(image, opt + 100 + 8 * kDebugDirectoryIndex, facts.debugDirSize);
+  SpanReader reader(image);
+  PeImage view(reader, 0, PeLayout::kFile);
+  if (!view.Open()) return facts;
+  const PeHeaders& headers = view.Headers();
+  PeDirectory debug;
+  if (view.Directory(pe::kDebugDirectory, debug)) {
+    facts.debugDirRva = debug.rva;
+    facts.debugDirSize = debug.size;
   }
-  std::vector<uint32_t> characteristics, virtualSizes;
-  const uint64_t sections = opt + optionalSize;
-  for (uint32_t i = 0; i < sectionCount; ++i) {
-    uint64_t at = sections + 40ull * i;
-    uint32_t vsize = 0, rva = 0, rawSize = 0, rawAt = 0, flags = 0;
-    if (!GetU32(image, at + 8, vsize) || !GetU32(image, at + 12, rva) ||
-        !GetU32(image, at + 16, rawSize) || !GetU32(image, at + 20, rawAt) ||
-        !GetU32(image, at + 36, flags))
-      return facts;
-    facts.sectionRvas.push_back(rva);
-    facts.sectionRawOffsets.push_back(rawAt);
-    facts.sectionRawSizes.push_back(rawSize);
-    virtualSizes.push_back(vsize != 0 ? vsize : rawSize);
-    characteristics.push_back(flags);
+  std::vector<uint32_t> virtualSizes;
+  std::vector<bool> isCode;
+  PeSection section;
+  for (uint32_t i = 0; i < view.SectionCount(); ++i) {
+    if (!view.Section(i, section)) return facts;
+    facts.sectionRvas.push_back(section.virtualAddress);
+    facts.sectionRawOffsets.push_back(section.rawPointer);
+    facts.sectionRawSizes.push_back(section.rawSize);
+    virtualSizes.push_back(section.MappedSize());
+    isCode.push_back(section.IsCode());
   }
-  const bool firstIsCode = !characteristics.empty() && (characteristics[0] & kScnCode) != 0;
-  const bool secondIsCode = characteristics.size() > 1 && (characteristics[1] & kScnCode) != 0;
+  const bool firstIsCode = !isCode.empty() && isCode[0];
+  const bool secondIsCode = isCode.size() > 1 && isCode[1];
   if (firstIsCode) {
     facts.baseOfCode = facts.sectionRvas[0];
     size_t last = secondIsCode ? 1 : 0;
     facts.topOfCode = facts.sectionRvas[last] + virtualSizes[last];
   } else {
-    facts.baseOfCode = baseOfCode;
-    facts.topOfCode = baseOfCode + sizeOfCode;
+    facts.baseOfCode = headers.baseOfCode;
+    facts.topOfCode = headers.baseOfCode + headers.sizeOfCode;
   }
   facts.codeInOneSection = firstIsCode && !secondIsCode;
-  facts.baseOfData = baseOfData;
-  facts.topOfData = baseOfData + sizeOfInit + sizeOfUninit;
+  facts.baseOfData = headers.baseOfData;
+  facts.topOfData =
+      headers.baseOfData + headers.sizeOfInitializedData + headers.sizeOfUninitializedData;
   facts.valid = true;
   return facts;
 }
 
 std::string_view Td32InImage(std::string_view image, const TImageFacts& facts, bool fileLayout) {
   if (!facts.valid || facts.debugDirRva == 0) return {};
+  SpanReader reader(image);
+  PeImage view(reader, 0, fileLayout ? PeLayout::kFile : PeLayout::kLoaded);
   uint32_t dirAt = facts.debugDirRva;
-  if (fileLayout && !RvaToFileOffset(facts, facts.debugDirRva, dirAt)) return {};
+  if (!view.Open() || (fileLayout && !view.RvaToFileOffset(facts.debugDirRva, dirAt))) return {};
   for (uint32_t i = 0; i < facts.debugDirSize / kDebugEntrySize && i < 64; ++i) {
     uint64_t at = uint64_t(dirAt) + kDebugEntrySize * i;
     uint32_t size = 0, rva = 0, rawAt = 0;

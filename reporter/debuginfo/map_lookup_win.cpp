@@ -4,8 +4,10 @@
 #include <mutex>
 
 #include "decoder_hooks.h"
+#include "decoder_win.h"
 #include "map_lookup.h"
 #include "map_sources.h"
+#include "pe_image.h"
 
 namespace qx {
 
@@ -74,20 +76,13 @@ uint32_t FileStamp(const std::string& path) {
   return uint32_t(date) << 16 | time;
 }
 
-// The loaded image as a byte range, from its own headers.
+// The loaded image as a byte range, from its own headers (read through the checked read of
+// the own process).
 std::string_view LoadedImage(HMODULE module) {
-  auto base = reinterpret_cast<const char*>(module);
-  MEMORY_BASIC_INFORMATION info;
-  if (VirtualQuery(base, &info, sizeof info) == 0 || info.State != MEM_COMMIT ||
-      info.RegionSize < 0x400)
-    return {};
-  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew <= 0 ||
-      static_cast<SIZE_T>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS32) > info.RegionSize)
-    return {};
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  if (nt->Signature != IMAGE_NT_SIGNATURE) return {};
-  return std::string_view(base, nt->OptionalHeader.SizeOfImage);
+  const uint32_t base = reinterpret_cast<uint32_t>(module);
+  PeImage image(ProcessMemory(), base, PeLayout::kLoaded);
+  if (base == 0 || !image.Open()) return {};
+  return std::string_view(reinterpret_cast<const char*>(module), image.SizeOfImage());
 }
 
 TMapFileRef InvalidMap() { return std::make_shared<TMapFile>(); }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decoder_hooks.h"
+#include "memory_reader.h"
 
 namespace qx {
 
@@ -70,13 +71,11 @@ struct TMemoryRegion {
   bool committed = false;
 };
 
-// What the decoder and the function analysis may look at of an address space.
-class CodeMemory {
+// What the decoder and the function analysis may look at of an address space. Its Read (from
+// MemoryReader) copies count bytes starting at address, true only when every byte was read;
+// it never faults, and an address of 0 is never readable.
+class CodeMemory : public MemoryReader {
  public:
-  virtual ~CodeMemory() = default;
-  // Copies count bytes starting at address. True only when every byte was read; never
-  // faults. An address of 0 is never readable.
-  virtual bool Read(uint32_t address, void* destination, uint32_t count) = 0;
   // The loaded module whose image holds the address; false when none does.
   virtual bool ModuleAt(uint32_t address, TModuleInfo& module) = 0;
   // The region query of the system for the address; false when the query fails.

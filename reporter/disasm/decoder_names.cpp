@@ -1,48 +1,15 @@
 // Names of code addresses: a module's exports (read from its mapped image through the
-// CodeMemory) and, failing that, the debug-information map's hook.
+// CodeMemory and the PE image view) and, failing that, the debug-information map's hook.
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "decoder.h"
+#include "pe_image.h"
 
 namespace qx {
 namespace {
-
-template <class T>
-bool ReadValue(CodeMemory& memory, uint32_t address, T& value) {
-  return memory.Read(address, &value, sizeof value);
-}
-
-struct TExportDirectory {
-  uint32_t characteristics, timeDateStamp;
-  uint16_t majorVersion, minorVersion;
-  uint32_t name, ordinalBase, numberOfFunctions, numberOfNames;
-  uint32_t addressOfFunctions, addressOfNames, addressOfNameOrdinals;
-};
-
-// Reads a zero-terminated name of at most 1024 bytes.
-bool ReadName(CodeMemory& memory, uint32_t address, std::string& name) {
-  name.clear();
-  char chunk[64];
-  while (name.size() < 1024) {
-    uint32_t count = sizeof chunk;
-    // Near the end of a region fall back to single bytes.
-    if (!memory.Read(address, chunk, count)) {
-      count = 1;
-      if (!memory.Read(address, chunk, 1)) return false;
-    }
-    const void* end = std::memchr(chunk, 0, count);
-    if (end) {
-      name.append(chunk, static_cast<const char*>(end) - chunk);
-      return true;
-    }
-    name.append(chunk, count);
-    address += count;
-  }
-  return false;
-}
 
 bool AllDigits(const std::string& text) {
   if (text.empty()) return false;
@@ -85,52 +52,37 @@ namespace {
 struct TExportCache {
   const CodeMemory* memory = nullptr;
   uint32_t moduleBase = 0;
-  TExportDirectory directory{};
+  PeExports exports{};
   std::vector<std::pair<uint32_t, uint32_t>> byRva;  // (rva, function index)
   std::vector<int32_t> nameOfIndex;                  // index into the name table, or -1
 };
 
-bool LoadExports(CodeMemory& memory, uint32_t moduleBase, TExportCache& cache) {
-  uint16_t magic = 0;
-  uint32_t peOffset = 0;
-  if (!ReadValue(memory, moduleBase, magic) || magic != 0x5A4D) return false;
-  if (!ReadValue(memory, moduleBase + 0x3C, peOffset) || peOffset > 0x10000000) return false;
-  const uint32_t pe = moduleBase + peOffset;
-  uint32_t signature = 0, exportRva = 0, rvaCount = 0;
-  uint16_t optionalMagic = 0;
-  if (!ReadValue(memory, pe, signature) || signature != 0x00004550) return false;
-  if (!ReadValue(memory, pe + 24, optionalMagic) || optionalMagic != 0x10B) return false;
-  if (!ReadValue(memory, pe + 24 + 92, rvaCount) || rvaCount < 1) return false;
-  if (!ReadValue(memory, pe + 24 + 96, exportRva) || exportRva == 0) return false;
-  TExportDirectory directory;
-  if (!ReadValue(memory, moduleBase + exportRva, directory)) return false;
-  if (cache.memory == &memory && cache.moduleBase == moduleBase &&
-      std::memcmp(&cache.directory, &directory, sizeof directory) == 0) {
+bool LoadExports(const PeImage& image, const CodeMemory& memory, uint32_t moduleBase,
+                 TExportCache& cache) {
+  PeExports exports;
+  if (!image.Exports(exports)) return false;
+  if (cache.memory == &memory && cache.moduleBase == moduleBase && cache.exports == exports) {
     return true;
   }
-  const uint32_t functionCount = directory.numberOfFunctions;
-  const uint32_t nameCount = directory.numberOfNames;
-  if (functionCount == 0 || functionCount > 0x10000 || nameCount > 0x10000) return false;
+  const uint32_t functionCount = exports.functionCount;
+  const uint32_t nameCount = exports.nameCount;
+  if (functionCount == 0) return false;
   std::vector<uint32_t> functions(functionCount);
-  if (!memory.Read(moduleBase + directory.addressOfFunctions, functions.data(),
-                   functionCount * 4)) {
-    return false;
-  }
+  if (!image.ReadRva(exports.functionsRva, functions.data(), functionCount * 4)) return false;
   cache.memory = nullptr;
   cache.byRva.clear();
   for (uint32_t i = 0; i < functionCount; ++i) cache.byRva.emplace_back(functions[i], i);
   std::sort(cache.byRva.begin(), cache.byRva.end());
   cache.nameOfIndex.assign(functionCount, -1);
   std::vector<uint16_t> ordinals(nameCount);
-  if (nameCount > 0 && memory.Read(moduleBase + directory.addressOfNameOrdinals, ordinals.data(),
-                                   nameCount * 2)) {
+  if (nameCount > 0 && image.ReadRva(exports.ordinalsRva, ordinals.data(), nameCount * 2)) {
     for (uint32_t i = nameCount; i-- > 0;) {
       if (ordinals[i] < functionCount) cache.nameOfIndex[ordinals[i]] = static_cast<int32_t>(i);
     }
   }
   cache.memory = &memory;
   cache.moduleBase = moduleBase;
-  cache.directory = directory;
+  cache.exports = exports;
   return true;
 }
 
@@ -143,7 +95,8 @@ std::string ExportNameAt(CodeMemory& memory, uint32_t moduleBase, uint32_t addre
   static std::mutex cacheLock;
   static TExportCache cache;
   std::lock_guard<std::mutex> hold(cacheLock);
-  if (!LoadExports(memory, moduleBase, cache)) return {};
+  PeImage image(memory, moduleBase, PeLayout::kLoaded);
+  if (!image.Open() || !LoadExports(image, memory, moduleBase, cache)) return {};
   const uint32_t rva = address - moduleBase;
   auto found = std::lower_bound(cache.byRva.begin(), cache.byRva.end(),
                                 std::make_pair(rva, 0u));
@@ -151,15 +104,15 @@ std::string ExportNameAt(CodeMemory& memory, uint32_t moduleBase, uint32_t addre
   const uint32_t index = found->second;
   const int32_t nameIndex = cache.nameOfIndex[index];
   if (nameIndex >= 0) {
-    uint32_t nameRva = 0;
     std::string name;
-    if (ReadValue(memory, moduleBase + cache.directory.addressOfNames + nameIndex * 4, nameRva) &&
-        ReadName(memory, moduleBase + nameRva, name) && !name.empty()) {
+    uint32_t named = 0;
+    if (image.ExportName(cache.exports, static_cast<uint32_t>(nameIndex), name, named) &&
+        !name.empty()) {
       return unmangle ? UnmangleExportName(name) : name;
     }
   }
   std::string ordinal(1, '#');
-  ordinal += std::to_string(cache.directory.ordinalBase + index);
+  ordinal += std::to_string(cache.exports.ordinalBase + index);
   return ordinal;
 }
 

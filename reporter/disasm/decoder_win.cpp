@@ -1,5 +1,7 @@
 #include "decoder_win.h"
 
+#include "pe_image.h"
+
 namespace qx {
 namespace {
 
@@ -69,14 +71,12 @@ class ProcessCodeMemory final : public CodeMemory {
       return false;
     }
     const uint32_t base = AddressOf(handle);
-    uint32_t peOffset = 0, imageSize = 0;
-    if (!Read(base + 0x3C, &peOffset, 4) || !Read(base + peOffset + 24 + 56, &imageSize, 4)) {
-      return false;
-    }
+    PeImage image(*this, base, PeLayout::kLoaded);
+    if (!image.Open()) return false;
     char path[MAX_PATH] = {};
     DWORD length = GetModuleFileNameA(handle, path, sizeof path);
     module.base = base;
-    module.size = imageSize;
+    module.size = image.SizeOfImage();
     module.fileName.assign(path, length);
     module.isSelf = handle == OwnModule();
     return true;

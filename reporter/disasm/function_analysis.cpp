@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "pe_image.h"
+
 namespace qx {
 
 TRuntimeRoutines DefaultRuntimeRoutines;
@@ -83,48 +85,23 @@ void Analysis::WorkOutCodeRange(const TMemoryRegion& region) {
   rangeBegin_ = region.base;
   rangeEnd_ = region.base + region.size;
   const uint32_t base = region.allocationBase;
-  uint16_t mz = 0, sectionCount = 0, optionalSize = 0, magic = 0;
-  uint32_t peOffset = 0, signature = 0;
-  if (!memory_.Read(base, &mz, 2) || mz != 0x5A4D || !Read32(base + 0x3C, peOffset) ||
-      !Read32(base + peOffset, signature) || signature != 0x4550) {
-    return;
-  }
-  const uint32_t coff = base + peOffset + 4;
-  const uint32_t optional = coff + 20;
-  if (!memory_.Read(coff + 2, &sectionCount, 2) || !memory_.Read(coff + 16, &optionalSize, 2) ||
-      !memory_.Read(optional, &magic, 2)) {
-    return;
-  }
-  struct Section {
-    uint32_t virtualSize, rva, rawSize, flags;
-  };
-  auto readSection = [&](unsigned i, Section& s) {
-    const uint32_t at = optional + optionalSize + i * 40;
-    return i < sectionCount && Read32(at + 8, s.virtualSize) && Read32(at + 12, s.rva) &&
-           Read32(at + 16, s.rawSize) && Read32(at + 36, s.flags);
-  };
-  constexpr uint32_t kCode = 0x20;
-  Section first{}, second{};
+  PeImage image(memory_, base, PeLayout::kLoaded);
+  if (!image.Open()) return;
+  const PeHeaders& headers = image.Headers();
+  PeSection first, second;
   uint32_t begin = 0, end = 0;
-  if (readSection(0, first) && (first.flags & kCode)) {
-    begin = base + first.rva;
-    end = begin + (first.virtualSize ? first.virtualSize : first.rawSize);
-    if (readSection(1, second) && (second.flags & kCode)) {
-      end = base + second.rva + (second.virtualSize ? second.virtualSize : second.rawSize);
+  if (image.Section(0, first) && first.IsCode()) {
+    begin = base + first.virtualAddress;
+    end = begin + first.MappedSize();
+    if (image.Section(1, second) && second.IsCode()) {
+      end = base + second.virtualAddress + second.MappedSize();
     }
   } else {
-    uint32_t sizeOfCode = 0, baseOfCode = 0;
-    if (!Read32(optional + 4, sizeOfCode) || !Read32(optional + 20, baseOfCode)) return;
-    begin = base + baseOfCode;
-    end = begin + sizeOfCode;
+    begin = base + headers.baseOfCode;
+    end = begin + headers.sizeOfCode;
   }
-  if (magic == 0x10B) {
-    uint32_t initialised = 0, uninitialised = 0, baseOfData = 0;
-    if (Read32(optional + 8, initialised) && Read32(optional + 12, uninitialised) &&
-        Read32(optional + 24, baseOfData)) {
-      end = std::max(end, base + baseOfData + initialised + uninitialised);
-    }
-  }
+  end = std::max(end, base + headers.baseOfData + headers.sizeOfInitializedData +
+                          headers.sizeOfUninitializedData);
   if (end > begin) {
     rangeBegin_ = begin;
     rangeEnd_ = end;

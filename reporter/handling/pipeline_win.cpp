@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "decoder_win.h"
 #include "exception_classes.h"
 #include "handler_tables_win.h"
 #include "handling_links_win.h"
@@ -13,6 +14,7 @@
 #include "settings_open_win.h"
 #include "thread_names_win.h"
 #include "exception_object_win.h"
+#include "pe_image.h"
 #include "placeholders.h"
 #include "watchdog_win.h"
 #include "sync_win.h"
@@ -700,13 +702,10 @@ void FinishAutoActions(IKVException* exception, bool waitForSending) {
 
 bool IsConsoleProgram() {
   static const bool console = [] {
-    auto* base = reinterpret_cast<const BYTE*>(GetModuleHandleA(nullptr));
-    if (base == nullptr) return false;
-    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    return nt->Signature == IMAGE_NT_SIGNATURE &&
-           nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+    const auto base = reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr));
+    if (base == 0) return false;
+    PeImage image(ProcessMemory(), static_cast<uint32_t>(base), PeLayout::kLoaded);
+    return image.Open() && image.Subsystem() == pe::kSubsystemWindowsCui;
   }();
   return console;
 }

@@ -6,7 +6,9 @@
 #include <mutex>
 #include <vector>
 
+#include "decoder_win.h"
 #include "machine_texts.h"
+#include "pe_image.h"
 #include "settings_open_win.h"
 
 namespace qx {
@@ -366,13 +368,11 @@ std::string BdeVersionValue() {
 std::string CompiledWithValue() {
   static const char kGnuLd[] = "mingw-w64 GCC " __VERSION__ ", GNU ld 2";
   static const char kOtherLinker[] = "mingw-w64 GCC " __VERSION__ ", another linker";
-  auto* base = reinterpret_cast<const unsigned char*>(ReporterModule());
-  if (base == nullptr) return kGnuLd;
-  auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE) return kGnuLd;
-  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  if (nt->Signature != IMAGE_NT_SIGNATURE) return kGnuLd;
-  return nt->OptionalHeader.MajorLinkerVersion == 2 ? kGnuLd : kOtherLinker;
+  const auto base = reinterpret_cast<uintptr_t>(ReporterModule());
+  if (base == 0) return kGnuLd;
+  PeImage image(ProcessMemory(), static_cast<uint32_t>(base), PeLayout::kLoaded);
+  if (!image.Open()) return kGnuLd;
+  return image.Headers().majorLinkerVersion == 2 ? kGnuLd : kOtherLinker;
 }
 
 }  // namespace qx

@@ -7,7 +7,7 @@
 
 #include "decoder.h"
 #include "function_analysis.h"
-#include "pe_image.h"
+#include "mapped_pe_file.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "decoder.h"
 #include "decoder_internal.h"
-#include "pe_image.h"
+#include "mapped_pe_file.h"
 
 namespace {
 

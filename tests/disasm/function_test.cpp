@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "function_analysis.h"
-#include "pe_image.h"
+#include "mapped_pe_file.h"
 #include "text_lines.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "callstack_crc.h"
-#include "pe_image.h"
+#include "mapped_pe_file.h"
 #include "stack_trace.h"
 
 namespace {
