@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "decoder_hooks.h"
+#include "process_registries.h"
 #include "map_lookup.h"
 #include "map_sources.h"
 

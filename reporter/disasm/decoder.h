@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "decoder_hooks.h"
+#include "process_registries.h"
 
 namespace qx {
 
