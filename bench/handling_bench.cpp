@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "exception_classes.h"
-#include "handling_links_win.h"
+#include "process_registries.h"
 #include "list_plugins_win.h"
 #include "pipeline_win.h"
 #include "settings_open_win.h"
@@ -51,7 +51,7 @@ int main() {
   settings->SetGnShowCfg(4);
   settings->SetAutoSave(false);
   settings->SetGnNoBugRep(true);
-  qx::Links().processExceptionStarted = TakenUp;
+  qx::PipelineLinks().processExceptionStarted = TakenUp;
 
   std::vector<double> latency;
   std::thread worker([&] {

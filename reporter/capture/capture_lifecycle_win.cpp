@@ -123,6 +123,7 @@ void CaptureShutdown() {
     CloseThreadNameBlock();
   } catch (...) {
   }
+  // Removing the capture points released their reserves already.
   ReleaseEmergencyMemory();
   UnlinkCaptureFromPipeline();
 }

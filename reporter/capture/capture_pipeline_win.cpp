@@ -6,7 +6,7 @@
 #include "capture_lifecycle_win.h"
 #include "capture_points_win.h"
 #include "exception_classes.h"
-#include "handling_links_win.h"
+#include "process_registries.h"
 #include "pipeline_win.h"
 #include "thread_info_win.h"
 #include "thread_names_win.h"
@@ -55,10 +55,10 @@ bool TraceProcessRunning() { return TraceRunning(); }
 
 void LinkCaptureToPipeline() {
   if (CaptureHandOver == nullptr) CaptureHandOver = PipelineHandOver;
-  Links().threadExceptionRecord = RaiseRecord;
-  Links().clearThreadExceptionRecord = ClearThreadRaiseRecord;
-  Links().checkExceptionAddress = CheckAddress;
-  Links().threadCreatorAddress = CreatorAddress;
+  PipelineLinks().threadExceptionRecord = RaiseRecord;
+  PipelineLinks().clearThreadExceptionRecord = ClearThreadRaiseRecord;
+  PipelineLinks().checkExceptionAddress = CheckAddress;
+  PipelineLinks().threadCreatorAddress = CreatorAddress;
   if (ExceptionClassIsHook == nullptr) ExceptionClassIsHook = ClassIs;
   TraceProcessRunningHook = TraceProcessRunning;
   ThreadNameHook = ThreadName;
@@ -66,10 +66,10 @@ void LinkCaptureToPipeline() {
 
 void UnlinkCaptureFromPipeline() {
   if (CaptureHandOver == PipelineHandOver) CaptureHandOver = nullptr;
-  Links().threadExceptionRecord = nullptr;
-  Links().clearThreadExceptionRecord = nullptr;
-  Links().checkExceptionAddress = nullptr;
-  Links().threadCreatorAddress = nullptr;
+  PipelineLinks().threadExceptionRecord = nullptr;
+  PipelineLinks().clearThreadExceptionRecord = nullptr;
+  PipelineLinks().checkExceptionAddress = nullptr;
+  PipelineLinks().threadCreatorAddress = nullptr;
   if (ExceptionClassIsHook == ClassIs) ExceptionClassIsHook = nullptr;
   TraceProcessRunningHook = nullptr;
   ThreadNameHook = nullptr;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include "decoder_win.h"
 #include "function_win.h"
@@ -16,23 +17,14 @@
 
 namespace qx {
 
-TCaptureHandOver CaptureHandOver = nullptr;
-
 namespace {
 
 constexpr DWORD kThreadNamingException = 0x406D1388;
 
 uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
-std::atomic<bool> gInstalled{false};
-bool gProcessWide = false;
-HMODULE gOwnModule = nullptr;
-std::terminate_handler gPreviousTerminate = nullptr;
-LPTOP_LEVEL_EXCEPTION_FILTER gRuntimeFilter = nullptr;
-void* gVectoredRecorder = nullptr;
-void* gRealCreateThread = nullptr;
-void* gRealQueueUserWorkItem = nullptr;
-void (*gPreviousAbortSignal)(int) = nullptr;
+// The hooks below have no context parameter: they reach the object that installed them.
+CapturePoints* InstalledPoints() { return Running().capturePoints; }
 
 struct RaiseRecord {
   bool valid = false;
@@ -86,9 +78,10 @@ void HandOver(uint8_t source, const CaptureObject& object, uint32_t address,
     if (!overflow) record.preparedStack = Prepare(context, address);
   } catch (...) {
   }
-  ReleaseEmergencyMemory();
+  CapturePoints* points = InstalledPoints();
+  if (points != nullptr) points->ReleaseEmergencyMemory();
   CaptureHandOver(record);
-  ReserveEmergencyMemory();
+  if (points != nullptr) points->ReserveEmergencyMemory();
 }
 
 CaptureObject OsExceptionObject(const EXCEPTION_RECORD& record) {
@@ -106,7 +99,8 @@ __attribute__((noinline)) void OnTerminate() {
     CaptureObject object{"BcbTermination", {"Exception"}, "Abnormal program termination"};
     HandOver(2, object, AddressOf(__builtin_return_address(0)), &context, false);
   }
-  if (gPreviousTerminate != nullptr) gPreviousTerminate();
+  CapturePoints* points = InstalledPoints();
+  if (points != nullptr && points->PreviousTerminate() != nullptr) points->PreviousTerminate()();
   std::abort();
 }
 
@@ -163,15 +157,19 @@ LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* pointers) {
         !HandOverOnHelperThread(pointers, 14, canContinue))
       HandOverSystemException(pointers, 14, canContinue);
   }
-  return gRuntimeFilter != nullptr ? gRuntimeFilter(pointers) : EXCEPTION_CONTINUE_SEARCH;
+  CapturePoints* points = InstalledPoints();
+  LPTOP_LEVEL_EXCEPTION_FILTER previous = points != nullptr ? points->RuntimeFilter() : nullptr;
+  return previous != nullptr ? previous(pointers) : EXCEPTION_CONTINUE_SEARCH;
 }
 
 bool HandOverOnHelperThread(EXCEPTION_POINTERS* pointers, uint8_t source, bool canContinue) {
   static DeferredHandOver deferred;
   deferred = {pointers, source, canContinue, GetCurrentThreadId()};
+  CapturePoints* points = InstalledPoints();
+  void* realCreateThread = points != nullptr ? points->RealCreateThread() : nullptr;
   auto create = reinterpret_cast<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T,
                                                  LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD)>(
-      gRealCreateThread != nullptr ? gRealCreateThread : reinterpret_cast<void*>(CreateThread));
+      realCreateThread != nullptr ? realCreateThread : reinterpret_cast<void*>(CreateThread));
   HANDLE thread = create(nullptr, 1 << 20, DeferredHandOverThread, &deferred, 0, nullptr);
   if (thread == nullptr) return false;
   WaitForSingleObject(thread, INFINITE);
@@ -241,7 +239,7 @@ __attribute__((noinline)) HANDLE WINAPI HookedCreateThread(LPSECURITY_ATTRIBUTES
                                                            LPVOID parameter, DWORD flags,
                                                            LPDWORD threadId) {
   const uint32_t creator = AddressOf(__builtin_return_address(0));
-  auto real = reinterpret_cast<CreateThreadFn>(gRealCreateThread);
+  auto real = reinterpret_cast<CreateThreadFn>(InstalledPoints()->RealCreateThread());
   auto* block = static_cast<StartBlock*>(HeapAlloc(GetProcessHeap(), 0, sizeof(StartBlock)));
   if (block == nullptr) return real(security, stack, start, parameter, flags, threadId);
   *block = {start, parameter};
@@ -262,7 +260,7 @@ __attribute__((noinline)) HANDLE WINAPI HookedCreateThread(LPSECURITY_ATTRIBUTES
 }
 
 BOOL WINAPI HookedQueueUserWorkItem(LPTHREAD_START_ROUTINE start, PVOID parameter, ULONG flags) {
-  auto real = reinterpret_cast<QueueUserWorkItemFn>(gRealQueueUserWorkItem);
+  auto real = reinterpret_cast<QueueUserWorkItemFn>(InstalledPoints()->RealQueueUserWorkItem());
   auto* block = static_cast<StartBlock*>(HeapAlloc(GetProcessHeap(), 0, sizeof(StartBlock)));
   if (block == nullptr) return real(start, parameter, flags);
   *block = {start, parameter};
@@ -294,10 +292,6 @@ LONG CALLBACK RecordRaise(EXCEPTION_POINTERS* pointers) {
   tRaise.context = *pointers->ContextRecord;
   return EXCEPTION_CONTINUE_SEARCH;
 }
-
-// --- emergency reserves ------------------------------------------------------------------
-
-void* gReserves[8] = {};
 
 }  // namespace
 
@@ -387,31 +381,45 @@ uint32_t CheckExceptionAddress(uint32_t address) {
   return address;
 }
 
-void ReserveEmergencyMemory() {
+CapturePoints::~CapturePoints() {
+  Remove();
+  ReleaseEmergencyMemory();
+}
+
+void CapturePoints::ReserveEmergencyMemory() {
   for (int i = 0; i < 4; ++i) {
-    if (gReserves[i] == nullptr)
-      gReserves[i] = VirtualAlloc(nullptr, 4 << 20, MEM_RESERVE, PAGE_NOACCESS);
-    if (gReserves[4 + i] == nullptr)
-      gReserves[4 + i] = VirtualAlloc(nullptr, 512 << 10, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
+    if (reserves_[i] == nullptr)
+      reserves_[i] = VirtualAlloc(nullptr, 4 << 20, MEM_RESERVE, PAGE_NOACCESS);
+    if (reserves_[4 + i] == nullptr)
+      reserves_[4 + i] = VirtualAlloc(nullptr, 512 << 10, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
   }
 }
 
-void ReleaseEmergencyMemory() {
-  for (void*& block : gReserves) {
+void CapturePoints::ReleaseEmergencyMemory() {
+  for (void*& block : reserves_) {
     if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
     block = nullptr;
   }
 }
 
-void InstallCapturePoints(HMODULE ownModule, bool processWide) {
-  if (gInstalled.exchange(true)) return;
-  gOwnModule = ownModule;
-  gProcessWide = processWide;
-  gPreviousTerminate = std::set_terminate(OnTerminate);
-  if (!processWide) return;
-  gVectoredRecorder = AddVectoredExceptionHandler(1, RecordRaise);
-  gRuntimeFilter = SetUnhandledExceptionFilter(OnUnhandled);
-  gPreviousAbortSignal = signal(SIGABRT, OnAbortSignal);
+size_t CapturePoints::ReservedBlockCount() const {
+  size_t count = 0;
+  for (void* block : reserves_)
+    if (block != nullptr) ++count;
+  return count;
+}
+
+bool CapturePoints::Install(HMODULE ownModule, bool processWide) {
+  CapturePoints* none = nullptr;
+  if (!Running().capturePoints.compare_exchange_strong(none, this)) return false;
+  installed_ = true;
+  ownModule_ = ownModule;
+  processWide_ = processWide;
+  previousTerminate_ = std::set_terminate(OnTerminate);
+  if (!processWide) return true;
+  vectoredRecorder_ = AddVectoredExceptionHandler(1, RecordRaise);
+  runtimeFilter_ = SetUnhandledExceptionFilter(OnUnhandled);
+  previousAbortSignal_ = signal(SIGABRT, OnAbortSignal);
   if (HMODULE crt = GetModuleHandleA("msvcrt.dll")) {
     using SetInvalid = void* (__cdecl*)(void*);
     if (auto set = reinterpret_cast<SetInvalid>(
@@ -422,25 +430,53 @@ void InstallCapturePoints(HMODULE ownModule, bool processWide) {
       set(reinterpret_cast<void*>(OnPureCall));
   }
   RedirectImport("kernel32.dll", "CreateThread", reinterpret_cast<void*>(HookedCreateThread),
-                 &gRealCreateThread, true, ownModule);
+                 &realCreateThread_, true, ownModule);
   RedirectImport("kernel32.dll", "QueueUserWorkItem",
-                 reinterpret_cast<void*>(HookedQueueUserWorkItem), &gRealQueueUserWorkItem, true,
+                 reinterpret_cast<void*>(HookedQueueUserWorkItem), &realQueueUserWorkItem_, true,
                  ownModule);
+  return true;
+}
+
+void CapturePoints::Remove() {
+  if (!installed_.exchange(false)) return;
+  std::set_terminate(previousTerminate_);
+  if (processWide_) {
+    RestoreImport(reinterpret_cast<void*>(HookedCreateThread), &realCreateThread_, true,
+                  ownModule_);
+    RestoreImport(reinterpret_cast<void*>(HookedQueueUserWorkItem), &realQueueUserWorkItem_,
+                  true, ownModule_);
+    signal(SIGABRT, previousAbortSignal_ == SIG_ERR ? SIG_DFL : previousAbortSignal_);
+    SetUnhandledExceptionFilter(runtimeFilter_);
+    if (vectoredRecorder_ != nullptr) RemoveVectoredExceptionHandler(vectoredRecorder_);
+    vectoredRecorder_ = nullptr;
+  }
+  CapturePoints* self = this;
+  Running().capturePoints.compare_exchange_strong(self, nullptr);
+}
+
+// ---- the running reporter's capture points ----
+
+void ReserveEmergencyMemory() {
+  if (CapturePoints* points = InstalledPoints()) points->ReserveEmergencyMemory();
+}
+
+void ReleaseEmergencyMemory() {
+  if (CapturePoints* points = InstalledPoints()) points->ReleaseEmergencyMemory();
+}
+
+void InstallCapturePoints(HMODULE ownModule, bool processWide) {
+  if (InstalledPoints() != nullptr) return;
+  auto* points = new (std::nothrow) CapturePoints;
+  if (points != nullptr && !points->Install(ownModule, processWide)) delete points;
 }
 
 void RemoveCapturePoints() {
-  if (!gInstalled.exchange(false)) return;
-  std::set_terminate(gPreviousTerminate);
-  if (!gProcessWide) return;
-  RestoreImport(reinterpret_cast<void*>(HookedCreateThread), &gRealCreateThread, true, gOwnModule);
-  RestoreImport(reinterpret_cast<void*>(HookedQueueUserWorkItem), &gRealQueueUserWorkItem, true,
-                gOwnModule);
-  signal(SIGABRT, gPreviousAbortSignal == SIG_ERR ? SIG_DFL : gPreviousAbortSignal);
-  SetUnhandledExceptionFilter(gRuntimeFilter);
-  if (gVectoredRecorder != nullptr) RemoveVectoredExceptionHandler(gVectoredRecorder);
-  gVectoredRecorder = nullptr;
+  CapturePoints* points = InstalledPoints();
+  if (points == nullptr) return;
+  points->Remove();
+  delete points;
 }
 
-bool CapturePointsInstalled() { return gInstalled; }
+bool CapturePointsInstalled() { return InstalledPoints() != nullptr; }
 
 }  // namespace qx

@@ -21,11 +21,14 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "process_registries.h"
 #include "stack_trace.h"
 
 namespace qx {
@@ -52,11 +55,54 @@ struct CaptureRecord {
   std::shared_ptr<TDAPreStackItem> preparedStack;  // taken at capture
 };
 
-// Where every capture point goes; the pipeline sets it. Without it nothing is reported.
-using TCaptureHandOver = void (*)(const CaptureRecord& record);
-extern TCaptureHandOver CaptureHandOver;
+// Where every capture point goes is CaptureHandOver (process_registries.h).
 
-// Installs the capture points; processWide only when this module is the executable.
+// The capture points of one installation and what they replaced, owned by one object.
+// The points are process-wide hooks, so one object at a time holds them: Install makes it
+// the running reporter's capture points (Running().capturePoints), which the hooks, filters
+// and thread start routines reach, as they have no context parameter of their own.
+// Destroying the object removes the points and releases its reserves.
+class CapturePoints {
+ public:
+  static constexpr size_t kReserveCount = 8;
+
+  CapturePoints() = default;
+  ~CapturePoints();
+  CapturePoints(const CapturePoints&) = delete;
+  CapturePoints& operator=(const CapturePoints&) = delete;
+
+  // Installs the points; processWide only when this module is the executable. False when
+  // another object holds them (or this one does already).
+  bool Install(HMODULE ownModule, bool processWide);
+  void Remove();
+  bool Installed() const { return installed_; }
+
+  // The emergency reserves: 4 x 4 MB reserved and 4 x 512 KB committed, no access.
+  void ReserveEmergencyMemory();
+  void ReleaseEmergencyMemory();
+  size_t ReservedBlockCount() const;
+
+  // What the hooks call through to.
+  void* RealCreateThread() const { return realCreateThread_; }
+  void* RealQueueUserWorkItem() const { return realQueueUserWorkItem_; }
+  std::terminate_handler PreviousTerminate() const { return previousTerminate_; }
+  LPTOP_LEVEL_EXCEPTION_FILTER RuntimeFilter() const { return runtimeFilter_; }
+
+ private:
+  std::atomic<bool> installed_{false};
+  bool processWide_ = false;
+  HMODULE ownModule_ = nullptr;
+  std::terminate_handler previousTerminate_ = nullptr;
+  LPTOP_LEVEL_EXCEPTION_FILTER runtimeFilter_ = nullptr;
+  void* vectoredRecorder_ = nullptr;
+  void* realCreateThread_ = nullptr;
+  void* realQueueUserWorkItem_ = nullptr;
+  void (*previousAbortSignal_)(int) = nullptr;
+  void* reserves_[kReserveCount] = {};
+};
+
+// The running reporter's capture points: Install makes the object (nothing when one is
+// installed), Remove removes and destroys it.
 void InstallCapturePoints(HMODULE ownModule, bool processWide);
 void RemoveCapturePoints();
 bool CapturePointsInstalled();
@@ -76,7 +122,7 @@ void ClearThreadRaiseRecord();
 // the address 4 bytes further is.
 uint32_t CheckExceptionAddress(uint32_t address);
 
-// The emergency reserves: 4 x 4 MB reserved and 4 x 512 KB committed, no access.
+// The running capture points' emergency reserves (nothing without them).
 void ReserveEmergencyMemory();
 void ReleaseEmergencyMemory();
 

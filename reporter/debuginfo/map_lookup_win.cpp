@@ -3,8 +3,8 @@
 
 #include <mutex>
 
-#include "decoder_hooks.h"
 #include "decoder_win.h"
+#include "process_registries.h"
 #include "map_lookup.h"
 #include "map_sources.h"
 #include "pe_image.h"

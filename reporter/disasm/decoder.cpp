@@ -6,9 +6,6 @@
 
 namespace qx {
 
-TMapProcNameHook MapProcNameHook = nullptr;
-TMapLineHook MapLineHook = nullptr;
-
 bool IsReadable(const TDATryRead& map, uint32_t address) {
   size_t low = 0;
   size_t high = map.ranges.size();

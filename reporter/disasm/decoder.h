@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "decoder_hooks.h"
 #include "memory_reader.h"
+#include "process_registries.h"
 
 namespace qx {
 

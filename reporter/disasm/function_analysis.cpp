@@ -12,7 +12,6 @@ namespace qx {
 
 TRuntimeRoutines DefaultRuntimeRoutines;
 uint32_t HostCppExceptionRoutine = 0;
-TDisAsmHook DisAsmHook = nullptr;
 
 namespace {
 

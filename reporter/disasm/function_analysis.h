@@ -89,11 +89,9 @@ std::string DisassembleFunction(CodeMemory& memory, uint32_t entry, uint32_t mar
                                 bool formatted, int lineLimit, TFunctionInfo* info = nullptr,
                                 const TRuntimeRoutines& routines = {});
 
-// The reporter's way to the listing: empty unless LinkDisAsm (Windows build) ran at start-up,
-// so that a reporter without the disassembler still links and runs.
-using TDisAsmHook = std::string (*)(uint32_t entry, uint32_t marked, bool formatted,
-                                    int lineLimit, TFunctionInfo* info);
-extern TDisAsmHook DisAsmHook;
+// The reporter's way to the listing is DisAsmHook (process_registries.h): empty unless
+// LinkDisAsm (Windows build) ran at start-up, so that a reporter without the disassembler
+// still links and runs.
 
 constexpr const char kListingInternalError[] =
     "Internal error in ParseFunction while composing the disassembling string...  :-(";

@@ -7,7 +7,7 @@
 #include "decoder_win.h"
 #include "exception_classes.h"
 #include "handler_tables_win.h"
-#include "handling_links_win.h"
+#include "process_registries.h"
 #include "progress_alert_win.h"
 #include "report_file_win.h"
 #include "report_hooks_win.h"
@@ -24,24 +24,8 @@ namespace qx {
 namespace {
 
 constexpr DWORD kBlockedLimitMs = 250;
-constexpr size_t kReserveCount = 8;
 constexpr SIZE_T kReservedRange = 4 << 20;
 constexpr SIZE_T kCommittedBlock = 512 << 10;
-
-HANDLE gPipeRead = nullptr;
-HANDLE gPipeWrite = nullptr;
-HANDLE gHandlerThread = nullptr;
-HANDLE gHandlerLeft = nullptr;
-std::atomic<DWORD> gHandlerThreadId{0};
-std::atomic<bool> gEnabled{false};
-
-CriticalSection& HistoryLock() {
-  static CriticalSection lock;
-  return lock;
-}
-ExceptionHistory gHistory;
-
-void* volatile gReserves[kReserveCount] = {};
 
 template <class Step>
 void Guarded(Step&& step) {
@@ -51,25 +35,7 @@ void Guarded(Step&& step) {
   }
 }
 
-void ReserveEmergencyMemory() {
-  for (size_t i = 0; i < kReserveCount; ++i) {
-    if (gReserves[i] != nullptr) continue;
-    void* block = i < 4 ? VirtualAlloc(nullptr, kReservedRange, MEM_RESERVE, PAGE_NOACCESS)
-                        : VirtualAlloc(nullptr, kCommittedBlock, MEM_RESERVE | MEM_COMMIT,
-                                       PAGE_NOACCESS);
-    if (block == nullptr) continue;
-    if (InterlockedCompareExchangePointer(const_cast<void**>(&gReserves[i]), block, nullptr) !=
-        nullptr)
-      VirtualFree(block, 0, MEM_RELEASE);
-  }
-}
-
-void ReleaseEmergencyMemory() {
-  for (size_t i = 0; i < kReserveCount; ++i) {
-    void* block = InterlockedExchangePointer(const_cast<void**>(&gReserves[i]), nullptr);
-    if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
-  }
-}
+Pipeline* RunningPipeline() { return Running().pipeline; }
 
 // The object of the C++ exception being handled on this thread, kept alive by `holder`.
 void* CurrentExceptionObject(std::exception_ptr& holder) {
@@ -87,11 +53,11 @@ void* CurrentExceptionObject(std::exception_ptr& holder) {
 // Completes object, address and context from what the runtime knows of this thread.
 void CompleteFromThread(void*& object, uint32_t& address, const CONTEXT*& context,
                         CONTEXT& recorded, std::exception_ptr& holder) {
-  if ((object == nullptr || address == 0) && Links().threadExceptionRecord != nullptr) {
+  if ((object == nullptr || address == 0) && PipelineLinks().threadExceptionRecord != nullptr) {
     void* recordObject = nullptr;
     uint32_t recordAddress = 0;
     bool hasContext = false;
-    if (Links().threadExceptionRecord(recordObject, recordAddress, recorded, hasContext)) {
+    if (PipelineLinks().threadExceptionRecord(recordObject, recordAddress, recorded, hasContext)) {
       if (object == nullptr) object = recordObject;
       if (address == 0) address = recordAddress;
       if (hasContext && context == nullptr && object == recordObject &&
@@ -104,15 +70,15 @@ void CompleteFromThread(void*& object, uint32_t& address, const CONTEXT*& contex
 }
 
 void ClearThreadRecord() {
-  if (Links().clearThreadExceptionRecord != nullptr) Guarded(Links().clearThreadExceptionRecord);
+  if (PipelineLinks().clearThreadExceptionRecord != nullptr) Guarded(PipelineLinks().clearThreadExceptionRecord);
 }
 
 uint32_t CheckedAddress(void* object, uint32_t address) {
-  if (address == 0 || Links().checkExceptionAddress == nullptr ||
+  if (address == 0 || PipelineLinks().checkExceptionAddress == nullptr ||
       ExceptionInheritsFrom(object, "EAbort"))
     return address;
   uint32_t checked = address;
-  Guarded([&] { checked = Links().checkExceptionAddress(object, address); });
+  Guarded([&] { checked = PipelineLinks().checkExceptionAddress(object, address); });
   return checked;
 }
 
@@ -155,78 +121,6 @@ void WaitPumpingMessages(HANDLE event) {
     }
   }
   if (quit) PostQuitMessage(static_cast<int>(quitCode));
-}
-
-DWORD WINAPI HandlerThreadMain(void*) {
-  for (;;) {
-    HandOverRecord record{};
-    DWORD got = 0, total = 0;
-    bool ok = true;
-    while (total < sizeof record) {
-      if (!ReadFile(gPipeRead, reinterpret_cast<BYTE*>(&record) + total, sizeof record - total,
-                    &got, nullptr) ||
-          got == 0) {
-        ok = false;
-        break;
-      }
-      total += got;
-    }
-    if (!ok || record.event == 0) break;
-    Guarded([&] { ProcessException(record); });
-    HANDLE event = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record.event));
-    SetEvent(event);
-    PostThreadMessageA(record.threadId, WM_NULL, 0, 0);
-  }
-  SetEvent(gHandlerLeft);
-  ExitThread(0);
-}
-
-bool StartHandlerThread() {
-  if (gHandlerThread != nullptr) return true;
-  if (!CreatePipe(&gPipeRead, &gPipeWrite, nullptr, sizeof(HandOverRecord) * 64)) return false;
-  gHandlerLeft = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  DWORD id = 0;
-  gHandlerThread = CreateThread(nullptr, 0, HandlerThreadMain, nullptr, CREATE_SUSPENDED, &id);
-  if (gHandlerThread == nullptr) {
-    CloseHandle(gPipeRead);
-    CloseHandle(gPipeWrite);
-    gPipeRead = gPipeWrite = nullptr;
-    return false;
-  }
-  gHandlerThreadId = id;
-  SetReportHandlerThread(id);
-  NameThread(id, "-");
-  SetThreadPriority(gHandlerThread, THREAD_PRIORITY_HIGHEST);
-  ResumeThread(gHandlerThread);
-  return true;
-}
-
-void StopHandlerThread() {
-  if (gHandlerThread == nullptr) return;
-  ResumeThread(gHandlerThread);
-  if (ProcessBlockedTest(0)) {
-    // Inside the loader the thread cannot end before we return: it only leaves its loop,
-    // and is stopped before this module's code goes away.
-    CloseHandle(gPipeWrite);
-    WaitForSingleObject(gHandlerLeft, 500);
-    TerminateThread(gHandlerThread, 0);
-  } else {
-    HandOverRecord stop{};
-    DWORD written = 0;
-    WriteFile(gPipeWrite, &stop, sizeof stop, &written, nullptr);
-    CloseHandle(gPipeWrite);
-    if (WaitForSingleObject(gHandlerThread, 500) == WAIT_TIMEOUT &&
-        WaitForSingleObject(gHandlerThread, 50) == WAIT_TIMEOUT)
-      TerminateThread(gHandlerThread, 0);
-  }
-  gPipeWrite = nullptr;
-  UnnameThread(gHandlerThreadId);
-  CloseHandle(gHandlerThread);
-  CloseHandle(gPipeRead);
-  CloseHandle(gHandlerLeft);
-  gHandlerThread = gPipeRead = gHandlerLeft = nullptr;
-  gHandlerThreadId = 0;
-  SetReportHandlerThread(0);
 }
 
 void TakeOverRestartBlock() {
@@ -307,11 +201,11 @@ bool RunAction(int32_t action, IKVException* exception, HWND parent) {
       if (action == kActionRestart) RestartProgram();
       CloseProgram();
     case kActionSend: {
-      if (FireActionHandlers(kActionSend, exception, parent) || Links().sendReport == nullptr)
+      if (FireActionHandlers(kActionSend, exception, parent) || PipelineLinks().sendReport == nullptr)
         return false;
       ComPtr<IScreenshot> shot;
       if (exception->AttachScreenshot()) shot = ComPtr<IScreenshot>::Adopt(exception->Screenshot());
-      Links().sendReport(exception, shot.Get());
+      PipelineLinks().sendReport(exception, shot.Get());
       return true;
     }
     default:
@@ -341,9 +235,134 @@ void RemoveReportHooks() {
 
 }  // namespace
 
-HandlingLinks& Links() {
-  static HandlingLinks links;
-  return links;
+// ---- the pipeline object ----
+
+Pipeline::~Pipeline() {
+  Stop();
+  ReleaseEmergencyMemory();
+}
+
+void Pipeline::ReserveEmergencyMemory() {
+  for (size_t i = 0; i < kReserveCount; ++i) {
+    if (reserves_[i] != nullptr) continue;
+    void* block = i < 4 ? VirtualAlloc(nullptr, kReservedRange, MEM_RESERVE, PAGE_NOACCESS)
+                        : VirtualAlloc(nullptr, kCommittedBlock, MEM_RESERVE | MEM_COMMIT,
+                                       PAGE_NOACCESS);
+    if (block == nullptr) continue;
+    if (InterlockedCompareExchangePointer(const_cast<void**>(&reserves_[i]), block, nullptr) !=
+        nullptr)
+      VirtualFree(block, 0, MEM_RELEASE);
+  }
+}
+
+void Pipeline::ReleaseEmergencyMemory() {
+  for (size_t i = 0; i < kReserveCount; ++i) {
+    void* block = InterlockedExchangePointer(const_cast<void**>(&reserves_[i]), nullptr);
+    if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
+  }
+}
+
+size_t Pipeline::ReservedBlockCount() const {
+  size_t count = 0;
+  for (size_t i = 0; i < kReserveCount; ++i)
+    if (reserves_[i] != nullptr) ++count;
+  return count;
+}
+
+DWORD WINAPI Pipeline::ThreadMain(void* self) {
+  static_cast<Pipeline*>(self)->Run();
+  ExitThread(0);
+}
+
+void Pipeline::Run() {
+  for (;;) {
+    HandOverRecord record{};
+    DWORD got = 0, total = 0;
+    bool ok = true;
+    while (total < sizeof record) {
+      if (!ReadFile(pipeRead_, reinterpret_cast<BYTE*>(&record) + total, sizeof record - total,
+                    &got, nullptr) ||
+          got == 0) {
+        ok = false;
+        break;
+      }
+      total += got;
+    }
+    if (!ok || record.event == 0) break;
+    Guarded([&] { ProcessException(record); });
+    HANDLE event = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record.event));
+    SetEvent(event);
+    PostThreadMessageA(record.threadId, WM_NULL, 0, 0);
+  }
+  SetEvent(threadLeft_);
+}
+
+bool Pipeline::Start() {
+  if (thread_ != nullptr) return true;
+  if (!CreatePipe(&pipeRead_, &pipeWrite_, nullptr, sizeof(HandOverRecord) * 64)) return false;
+  threadLeft_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD id = 0;
+  thread_ = CreateThread(nullptr, 0, ThreadMain, this, CREATE_SUSPENDED, &id);
+  if (thread_ == nullptr) {
+    CloseHandle(pipeRead_);
+    CloseHandle(pipeWrite_);
+    pipeRead_ = pipeWrite_ = nullptr;
+    return false;
+  }
+  threadId_ = id;
+  NameThread(id, "-");
+  SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);
+  ResumeThread(thread_);
+  return true;
+}
+
+void Pipeline::Stop() {
+  if (thread_ == nullptr) return;
+  ResumeThread(thread_);
+  if (ProcessBlockedTest(0)) {
+    // Inside the loader the thread cannot end before we return: it only leaves its loop,
+    // and is stopped before this module's code goes away.
+    CloseHandle(pipeWrite_);
+    WaitForSingleObject(threadLeft_, 500);
+    TerminateThread(thread_, 0);
+  } else {
+    HandOverRecord stop{};
+    DWORD written = 0;
+    WriteFile(pipeWrite_, &stop, sizeof stop, &written, nullptr);
+    CloseHandle(pipeWrite_);
+    if (WaitForSingleObject(thread_, 500) == WAIT_TIMEOUT &&
+        WaitForSingleObject(thread_, 50) == WAIT_TIMEOUT)
+      TerminateThread(thread_, 0);
+  }
+  pipeWrite_ = nullptr;
+  UnnameThread(threadId_);
+  CloseHandle(thread_);
+  CloseHandle(pipeRead_);
+  CloseHandle(threadLeft_);
+  thread_ = pipeRead_ = threadLeft_ = nullptr;
+  threadId_ = 0;
+}
+
+bool Pipeline::Submit(const HandOverRecord& record) {
+  DWORD written = 0;
+  return pipeWrite_ != nullptr &&
+         WriteFile(pipeWrite_, &record, sizeof record, &written, nullptr) &&
+         written == sizeof record;
+}
+
+ExceptionHistory Pipeline::History() {
+  CriticalSectionGuard guard(historyLock_);
+  return history_;
+}
+
+void Pipeline::SetHistory(const ExceptionHistory& history) {
+  CriticalSectionGuard guard(historyLock_);
+  history_ = history;
+}
+
+void Pipeline::ShiftHistoryAt(uint64_t now) {
+  CriticalSectionGuard guard(historyLock_);
+  ShiftHistory(history_, now);
 }
 
 // ---- hand-over ----
@@ -354,18 +373,19 @@ __attribute__((noinline)) void HandOverException(uint8_t type, void* object, uin
                                                  const CONTEXT* context, uint32_t framePointer,
                                                  uint32_t stackPointer, bool canContinue) {
   DWORD self = GetCurrentThreadId();
-  if (self == gHandlerThreadId) return;
+  Pipeline* pipeline = RunningPipeline();
+  if (pipeline != nullptr && self == pipeline->ThreadId()) return;
   if (self == ProcessMainThreadId() && MainThreadRunningHandlers()) return;
   void* ownFrame = __builtin_frame_address(0);
   try {
-    ReleaseEmergencyMemory();
+    if (pipeline != nullptr) pipeline->ReleaseEmergencyMemory();
     CONTEXT recorded;
     std::exception_ptr holder;
     CompleteFromThread(object, address, context, recorded, holder);
     if (ExceptionInheritsFrom(object, "EAbort")) {
       ClearThreadRecord();
       if (!canContinue) CloseProgram();
-      ReserveEmergencyMemory();
+      if (pipeline != nullptr) pipeline->ReserveEmergencyMemory();
       return;
     }
     if (framePointer == 0 && stackPointer == 0) {
@@ -390,16 +410,14 @@ __attribute__((noinline)) void HandOverException(uint8_t type, void* object, uin
     record.relatedObject = reinterpret_cast<uintptr_t>(relatedObject);
     record.package = reinterpret_cast<uintptr_t>(package);
     HANDLE event = nullptr;
-    if (gHandlerThread != nullptr && !ProcessBlockedTest(kBlockedLimitMs))
+    if (pipeline != nullptr && pipeline->Started() && !ProcessBlockedTest(kBlockedLimitMs))
       event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     PauseWatchdog(true);
     if (event == nullptr) {
       Guarded([&] { ProcessException(record); });
     } else {
       record.event = reinterpret_cast<uintptr_t>(event);
-      DWORD written = 0;
-      if (WriteFile(gPipeWrite, &record, sizeof record, &written, nullptr) &&
-          written == sizeof record) {
+      if (pipeline->Submit(record)) {
         if (self == ProcessMainThreadId())
           WaitPumpingMessages(event);
         else
@@ -411,7 +429,7 @@ __attribute__((noinline)) void HandOverException(uint8_t type, void* object, uin
   } catch (...) {
   }
   ClearThreadRecord();
-  ReserveEmergencyMemory();
+  if (pipeline != nullptr) pipeline->ReserveEmergencyMemory();
 }
 
 // ---- the exception object ----
@@ -426,7 +444,7 @@ ComPtr<IKVException> CreateExceptionObject(const ExceptionRequest& request) {
   CONTEXT recorded;
   std::exception_ptr holder;
   // A freeze or a trace has no exception, even when asked for inside a catch block.
-  if (GetCurrentThreadId() != gHandlerThreadId && request.type != kTypeFreeze)
+  if (GetCurrentThreadId() != HandlerThreadId() && request.type != kTypeFreeze)
     CompleteFromThread(object, address, context, recorded, holder);
   else if (object != nullptr && ValidException(object) == nullptr)
     object = nullptr;
@@ -520,12 +538,12 @@ void ApplyFilters(IKVException* exception, IKVModuleSettings* settings) {
 // ---- the handler thread's work ----
 
 void ProcessException(const HandOverRecord& record) {
-  if (Links().processExceptionStarted != nullptr) Links().processExceptionStarted();
+  if (PipelineLinks().processExceptionStarted != nullptr) PipelineLinks().processExceptionStarted();
   bool paused = false;
   try {
     void* object = reinterpret_cast<void*>(static_cast<uintptr_t>(record.object));
     uint32_t address = record.address;
-    if (Links().clearTempFolder != nullptr) Guarded(Links().clearTempFolder);
+    if (PipelineLinks().clearTempFolder != nullptr) Guarded(PipelineLinks().clearTempFolder);
     address = CheckedAddress(object, address);
     ComPtr<IKVModuleSettings> settings =
         SettingsForAddress(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)));
@@ -558,8 +576,7 @@ void ProcessException(const HandOverRecord& record) {
       NotifyHandlers(nullptr, kEventHandledException, 0, handled, e);
     } else {
       handled = false;
-      CriticalSectionGuard guard(HistoryLock());
-      ShiftHistory(gHistory, HistoryNow());
+      if (Pipeline* pipeline = RunningPipeline()) pipeline->ShiftHistoryAt(HistoryNow());
     }
     if (!handled) NotifyHandlers(nullptr, kEventException, 0, handled, e);
     ex->SetPhase(2);
@@ -635,13 +652,12 @@ uint64_t HistoryNow() {
 }
 
 ExceptionHistory CurrentExceptionHistory() {
-  CriticalSectionGuard guard(HistoryLock());
-  return gHistory;
+  Pipeline* pipeline = RunningPipeline();
+  return pipeline != nullptr ? pipeline->History() : ExceptionHistory{};
 }
 
 void SetExceptionHistory(const ExceptionHistory& history) {
-  CriticalSectionGuard guard(HistoryLock());
-  gHistory = history;
+  if (Pipeline* pipeline = RunningPipeline()) pipeline->SetHistory(history);
 }
 
 bool RepeatRule(uint32_t seconds) {
@@ -668,7 +684,7 @@ void __stdcall AutoActionsOnComplete(bool complete, const std::string& report,
           CloseHandle(*sendThread);
           *sendThread = nullptr;
         }
-        if (Links().sendReport != nullptr) Links().sendReport(exception, shot.Get());
+        if (PipelineLinks().sendReport != nullptr) PipelineLinks().sendReport(exception, shot.Get());
       }
     }
   });
@@ -798,22 +814,30 @@ bool CopyTextToClipboard(const std::string& text) {
   return done;
 }
 
-DWORD HandlerThreadId() { return gHandlerThreadId; }
+DWORD HandlerThreadId() {
+  Pipeline* pipeline = RunningPipeline();
+  return pipeline != nullptr ? pipeline->ThreadId() : 0;
+}
 
 // ---- start-up and shut-down ----
 
 void HandlingStartup() {
   Guarded([] {
+    // The objects live from here to shut-down, whatever the settings say: without
+    // Enabled exceptions are handled on the faulting thread, and handlers may register.
+    if (Running().handlerTables == nullptr)
+      Running().handlerTables = new (std::nothrow) HandlerTables;
+    if (Running().pipeline == nullptr) Running().pipeline = new (std::nothrow) Pipeline;
+    Pipeline* pipeline = Running().pipeline;
     TakeOverRestartBlock();
     ProcessMainThreadId();
     InstallReportHooks();
     ComPtr<IKVModuleSettings> main = MainSettings();
-    if (!main || !main->HasSettings() || !main->GetEnabled()) return;
-    gEnabled = true;
+    if (!main || !main->HasSettings() || !main->GetEnabled() || pipeline == nullptr) return;
     CreateReporterWindow();
-    StartHandlerThread();
+    if (pipeline->Start()) SetReportHandlerThread(pipeline->ThreadId());
     if (main->GetCheckFreeze()) StartWatchdog(main->GetFreezeTimeout());
-    ReserveEmergencyMemory();
+    pipeline->ReserveEmergencyMemory();
   });
 }
 
@@ -821,12 +845,17 @@ void HandlingShutdown() {
   Guarded([] {
     StopWatchdog();
     ShutdownPause();
-    StopHandlerThread();
+    Pipeline* pipeline = Running().pipeline;
+    if (pipeline != nullptr && pipeline->Started()) {
+      pipeline->Stop();
+      SetReportHandlerThread(0);
+    }
     DestroyReporterWindow();
-    ReleaseEmergencyMemory();
+    if (pipeline != nullptr) pipeline->ReleaseEmergencyMemory();
     ClearHandlerTables();
     RemoveReportHooks();
-    gEnabled = false;
+    delete Running().pipeline.exchange(nullptr);
+    delete Running().handlerTables.exchange(nullptr);
   });
 }
 

@@ -5,11 +5,13 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "com_ptr_win.h"
+#include "sync_win.h"
 #include "handling_core.h"
 #include "report_interfaces_win.h"
 
@@ -39,6 +41,55 @@ struct HandOverRecord {
   uint32_t preparedStack; // std::shared_ptr<void>*, may be 0
 };
 static_assert(sizeof(HandOverRecord) == 56, "the hand-over record is 56 bytes");
+
+// The handler thread with its pipe, the exception history with its lock, and the
+// emergency memory reserves, owned by one object. The handling start-up makes the running
+// reporter's pipeline (Running().pipeline); a test may make its own. Destroying it stops
+// the thread and releases the reserves.
+class Pipeline {
+ public:
+  static constexpr size_t kReserveCount = 8;
+
+  Pipeline() = default;
+  ~Pipeline();
+  Pipeline(const Pipeline&) = delete;
+  Pipeline& operator=(const Pipeline&) = delete;
+
+  // Makes the pipe and the handler thread "-" (true at once when it runs already).
+  bool Start();
+  // Ends the handler thread with the stop record (or, inside the loader, by closing the
+  // pipe) and closes the pipe.
+  void Stop();
+  bool Started() const { return thread_ != nullptr; }
+  // The handler thread's id, 0 while none runs.
+  DWORD ThreadId() const { return threadId_; }
+  // Writes a whole record into the pipe; false when it could not.
+  bool Submit(const HandOverRecord& record);
+
+  ExceptionHistory History();
+  void SetHistory(const ExceptionHistory& history);
+  // Counts an exception at `now` in the history.
+  void ShiftHistoryAt(uint64_t now);
+
+  // The emergency reserves: 4 x 4 MB reserved and 4 x 512 KB committed, no access. Both
+  // take no lock and allocate nothing but the reserves themselves.
+  void ReserveEmergencyMemory();
+  void ReleaseEmergencyMemory();
+  size_t ReservedBlockCount() const;
+
+ private:
+  static DWORD WINAPI ThreadMain(void* self);
+  void Run();
+
+  HANDLE pipeRead_ = nullptr;
+  HANDLE pipeWrite_ = nullptr;
+  HANDLE thread_ = nullptr;
+  HANDLE threadLeft_ = nullptr;
+  std::atomic<DWORD> threadId_{0};
+  CriticalSection historyLock_;
+  ExceptionHistory history_;
+  void* volatile reserves_[kReserveCount] = {};
+};
 
 // The one entry from every capture point. Returns when the exception has been handled,
 // or at once when it is ignored. Never lets a failure escape.
@@ -77,7 +128,8 @@ void ProcessException(const HandOverRecord& record);
 // while true until `limitMs` has run out.
 bool ProcessBlockedTest(DWORD limitMs);
 
-// The exception history of this process (taken over from a restarted predecessor).
+// The exception history of the running pipeline (taken over from a restarted
+// predecessor); empty without one.
 ExceptionHistory CurrentExceptionHistory();
 void SetExceptionHistory(const ExceptionHistory& history);
 // `AutoRestart` and `AutoClose` rule against the history and the current time.
@@ -104,11 +156,12 @@ bool IsConsoleProgram();
 // Puts `text` on the clipboard; false when the clipboard cannot be opened.
 bool CopyTextToClipboard(const std::string& text);
 
+// The running pipeline's handler thread, 0 while none runs.
 DWORD HandlerThreadId();
 
-// Start-up and shut-down of the pipeline: the restart hand-over, the report hooks, the
-// message window, the handler thread, the watchdog (with `CheckFreeze`) and the
-// emergency memory reserves.
+// Start-up and shut-down of the pipeline: the running reporter's pipeline and handler
+// tables, the restart hand-over, the report hooks, the message window, the handler
+// thread, the watchdog (with `CheckFreeze`) and the emergency memory reserves.
 void HandlingStartup();
 void HandlingShutdown();
 

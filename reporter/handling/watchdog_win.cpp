@@ -1,11 +1,11 @@
 #include "watchdog_win.h"
 
-#include <atomic>
+#include <new>
 
 #include "handler_tables_win.h"
 #include "handling_core.h"
-#include "handling_links_win.h"
 #include "pipeline_win.h"
+#include "process_registries.h"
 #include "thread_names_win.h"
 
 namespace qx {
@@ -15,43 +15,38 @@ namespace {
 constexpr WPARAM kAnswer = 777;
 constexpr DWORD kNoWatchdog = static_cast<DWORD>(-1);
 
-HANDLE gThread = nullptr;
-std::atomic<DWORD> gThreadId{kNoWatchdog};
-HWND gWindow = nullptr;
-UINT gPingMessage = 0;
-std::atomic<long> gMisses{0};
-std::atomic<long> gPauseCount{-1};
-// Kept for the watchdog's life: non-signalled while paused. (One event for all pauses:
-// closing it under a waiting watchdog would leave it waiting on a dead handle.)
-HANDLE gPauseEvent = nullptr;
-std::atomic<uint32_t> gTimeout{60000};
-HANDLE gOwnMutex = nullptr;
+}  // namespace
 
-LRESULT PingHandler(WPARAM wParam, LPARAM) {
+LRESULT Watchdog::OnPing(void* self, WPARAM wParam, LPARAM) {
   if (wParam != 0)
     PostMessageA(reinterpret_cast<HWND>(wParam), WM_NULL, kAnswer, kAnswer);
   else
-    PostThreadMessageA(gThreadId, WM_NULL, kAnswer, kAnswer);
+    PostThreadMessageA(static_cast<Watchdog*>(self)->threadId_, WM_NULL, kAnswer, kAnswer);
   return kAnswer;
 }
 
-HANDLE WatchdogMutex() {
-  if (Links().watchdogMutex != nullptr) return Links().watchdogMutex();
-  if (gOwnMutex == nullptr)
-    gOwnMutex = CreateMutexA(nullptr, FALSE,
-                             ProcessObjectName("qelExceptWatchdogMtx", GetCurrentProcessId()).c_str());
-  return gOwnMutex;
+HANDLE Watchdog::Mutex() {
+  if (PipelineLinks().watchdogMutex != nullptr) return PipelineLinks().watchdogMutex();
+  if (ownMutex_ == nullptr)
+    ownMutex_ = CreateMutexA(
+        nullptr, FALSE, ProcessObjectName("qelExceptWatchdogMtx", GetCurrentProcessId()).c_str());
+  return ownMutex_;
 }
 
-DWORD WINAPI WatchdogThread(void*) {
+DWORD WINAPI Watchdog::ThreadMain(void* self) {
+  static_cast<Watchdog*>(self)->Run();
+  return 0;
+}
+
+void Watchdog::Run() {
   MSG message;
   PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue the answers come to
-  HANDLE mutex = WatchdogMutex();
+  HANDLE mutex = Mutex();
   if (mutex != nullptr) WaitForSingleObject(mutex, INFINITE);
-  uint32_t interval = gTimeout / 10;
+  uint32_t interval = timeout_ / 10;
   for (;;) {
-    WaitForSingleObject(gPauseEvent, INFINITE);
-    PostMessageA(gWindow, gPingMessage, 0, 0);
+    WaitForSingleObject(pauseEvent_, INFINITE);
+    PostMessageA(window_, pingMessage_, 0, 0);
     Sleep(interval);
     bool answered = false;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -60,80 +55,106 @@ DWORD WINAPI WatchdogThread(void*) {
         answered = true;
     }
     // A pause that began while this ping was out does not count the ping as missed.
-    if (answered || gPauseCount >= 0) {
-      gMisses = 0;
-      interval = gTimeout / 10;
+    if (answered || pauseCount_ >= 0) {
+      misses_ = 0;
+      interval = timeout_ / 10;
       continue;
     }
-    if (++gMisses >= 10) {
+    if (++misses_ >= 10) {
       HandOverException(1, nullptr, 0, nullptr, nullptr, nullptr, 1, nullptr, 0, 0, true);
-      gMisses = 0;
+      misses_ = 0;
       interval = GrownInterval(interval);
     }
   }
 }
 
-}  // namespace
-
-void StartWatchdog(uint32_t timeoutMs) {
-  if (gWindow != nullptr) return;
-  HWND window = ReporterWindow();
-  if (window == nullptr) return;
-  gWindow = window;
-  gTimeout = timeoutMs;
-  gPingMessage = RegisterWindowMessageA("qelExceptPingMsg");
-  SetPingHandler(gPingMessage, PingHandler);
-  gPauseEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+bool Watchdog::Start(uint32_t timeoutMs) {
+  if (window_ != nullptr) return true;
+  HWND window = tables_.Window();
+  if (window == nullptr) return false;
+  window_ = window;
+  timeout_ = timeoutMs;
+  pingMessage_ = RegisterWindowMessageA("qelExceptPingMsg");
+  tables_.SetPingHandler(pingMessage_, OnPing, this);
+  pauseEvent_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   DWORD id = 0;
-  gThread = CreateThread(nullptr, 0, WatchdogThread, nullptr, CREATE_SUSPENDED, &id);
-  if (gThread == nullptr) {
-    SetPingHandler(0, nullptr);
-    CloseHandle(gPauseEvent);
-    gPauseEvent = nullptr;
-    gWindow = nullptr;
-    return;
+  thread_ = CreateThread(nullptr, 0, ThreadMain, this, CREATE_SUSPENDED, &id);
+  if (thread_ == nullptr) {
+    tables_.SetPingHandler(0, nullptr, nullptr);
+    CloseHandle(pauseEvent_);
+    pauseEvent_ = nullptr;
+    window_ = nullptr;
+    return false;
   }
-  gThreadId = id;
+  threadId_ = id;
   NameThread(id, "-");
-  SetThreadPriority(gThread, THREAD_PRIORITY_HIGHEST);
-  ResumeThread(gThread);
+  SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);
+  ResumeThread(thread_);
+  return true;
 }
 
-void StopWatchdog() {
-  if (gWindow == nullptr) return;
-  gPauseCount = -1;
-  SetPingHandler(0, nullptr);
-  if (gThread != nullptr) {
-    TerminateThread(gThread, 0);
-    WaitForSingleObject(gThread, 1000);
-    CloseHandle(gThread);
-    gThread = nullptr;
+void Watchdog::Stop() {
+  if (window_ == nullptr) return;
+  pauseCount_ = -1;
+  tables_.SetPingHandler(0, nullptr, nullptr);
+  if (thread_ != nullptr) {
+    TerminateThread(thread_, 0);
+    WaitForSingleObject(thread_, 1000);
+    CloseHandle(thread_);
+    thread_ = nullptr;
   }
-  UnnameThread(gThreadId);
-  if (gPauseEvent != nullptr) CloseHandle(gPauseEvent);
-  gPauseEvent = nullptr;
-  if (gOwnMutex != nullptr) CloseHandle(gOwnMutex);
-  gOwnMutex = nullptr;
-  gThreadId = kNoWatchdog;
-  gMisses = 0;
-  gWindow = nullptr;
+  UnnameThread(threadId_);
+  if (pauseEvent_ != nullptr) CloseHandle(pauseEvent_);
+  pauseEvent_ = nullptr;
+  if (ownMutex_ != nullptr) CloseHandle(ownMutex_);
+  ownMutex_ = nullptr;
+  threadId_ = kNoWatchdog;
+  misses_ = 0;
+  window_ = nullptr;
 }
 
-void PauseWatchdog(bool on) {
-  if (gWindow == nullptr || gPauseEvent == nullptr || GetCurrentThreadId() == gThreadId) return;
+void Watchdog::Pause(bool on) {
+  if (window_ == nullptr || pauseEvent_ == nullptr || GetCurrentThreadId() == threadId_) return;
   if (on) {
-    gMisses = 0;
-    if (++gPauseCount == 0) ResetEvent(gPauseEvent);
+    misses_ = 0;
+    if (++pauseCount_ == 0) ResetEvent(pauseEvent_);
   } else {
-    if (--gPauseCount < 0) {
-      SetEvent(gPauseEvent);
-      gMisses = 0;
+    if (--pauseCount_ < 0) {
+      SetEvent(pauseEvent_);
+      misses_ = 0;
     }
   }
 }
 
-void ResetWatchdogMisses() { gMisses = 0; }
+// ---- the running reporter's watchdog ----
 
-DWORD WatchdogThreadId() { return gThreadId; }
+void StartWatchdog(uint32_t timeoutMs) {
+  HandlerTables* tables = Running().handlerTables;
+  if (tables == nullptr || Running().watchdog != nullptr) return;
+  auto* watchdog = new (std::nothrow) Watchdog(*tables);
+  if (watchdog == nullptr) return;
+  if (!watchdog->Start(timeoutMs)) {
+    delete watchdog;
+    return;
+  }
+  Running().watchdog = watchdog;
+}
+
+void StopWatchdog() {
+  delete Running().watchdog.exchange(nullptr);
+}
+
+void PauseWatchdog(bool on) {
+  if (Watchdog* watchdog = Running().watchdog) watchdog->Pause(on);
+}
+
+void ResetWatchdogMisses() {
+  if (Watchdog* watchdog = Running().watchdog) watchdog->ResetMisses();
+}
+
+DWORD WatchdogThreadId() {
+  Watchdog* watchdog = Running().watchdog;
+  return watchdog != nullptr ? watchdog->ThreadId() : kNoWatchdog;
+}
 
 }  // namespace qx

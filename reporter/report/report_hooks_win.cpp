@@ -8,11 +8,6 @@ namespace {
 std::atomic<DWORD> gHandlerThread{0};
 }
 
-ReportHooks& Hooks() {
-  static ReportHooks hooks;
-  return hooks;
-}
-
 void SetReportHandlerThread(DWORD threadId) { gHandlerThread = threadId; }
 DWORD ReportHandlerThread() { return gHandlerThread; }
 

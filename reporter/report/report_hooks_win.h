@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "callstack_crc.h"
+#include "process_registries.h"
 #include "report_interfaces_win.h"
 
 namespace qx {
@@ -36,27 +37,7 @@ class ReportSectionProducer {
   virtual std::vector<std::string> MinDebugInfoList() = 0;
 };
 
-struct ReportHooks {
-  std::unique_ptr<ReportSectionProducer> (*makeSectionProducer)(IKVException* exception) = nullptr;
-  // True when the loader lock or the process environment lock stays held for `limitMs`.
-  bool (*processBlocked)(DWORD limitMs) = nullptr;
-  // The class name and message of a raised object.
-  void (*describeObject)(void* object, std::string& className, std::string& message) = nullptr;
-  // The report of an exception in phase 3 is complete: it moved to 4, handlers are told.
-  void (*reportCompleted)(IKVException* exception) = nullptr;
-  IScreenshot* (*takeScreenshot)(IKVException* exception, bool applicationOnly) = nullptr;
-  // Action handlers of the pipeline; true when one handled the action.
-  bool (*fireActionHandlers)(int32_t action, IKVException* exception, HWND parent) = nullptr;
-  // The actions that other parts carry out (show, send, print, continue, restart, close).
-  bool (*runAction)(int32_t action, IKVException* exception, HWND parent) = nullptr;
-  void (*show)(IKVException* exception) = nullptr;
-  // The stack walker's internal-error text for a failing step; without it the text is
-  // ">> internal error in " and the step's name.
-  std::string (*internalErrorText)(const char* step) = nullptr;
-};
-
-// The installed hooks (all empty until set).
-ReportHooks& Hooks();
+// The hooks themselves (ReportHooks, Hooks()) are in process_registries.h.
 // The reporter's handler thread; the completion runs in a thread of its own only when the
 // sections are asked for on it.
 void SetReportHandlerThread(DWORD threadId);

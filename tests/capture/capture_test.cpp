@@ -201,6 +201,40 @@ TEST(CapturePoints, ThreadNamingExceptionNamesTheThread) {
   NameThreadInfo(GetCurrentThreadId(), "");
 }
 
+LPTOP_LEVEL_EXCEPTION_FILTER CurrentTopLevelFilter() {
+  LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(nullptr);
+  SetUnhandledExceptionFilter(current);
+  return current;
+}
+
+TEST(CapturePoints, AnObjectOfItsOwnHoldsThePointsAndGivesThemBackTwice) {
+  ASSERT_FALSE(CapturePointsInstalled());
+  const std::terminate_handler terminateBefore = std::get_terminate();
+  const LPTOP_LEVEL_EXCEPTION_FILTER filterBefore = CurrentTopLevelFilter();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    {
+      CapturePoints points;
+      ASSERT_TRUE(points.Install(GetModuleHandleA(nullptr), true));
+      EXPECT_TRUE(points.Installed());
+      EXPECT_TRUE(CapturePointsInstalled());  // the object is the running one
+      EXPECT_NE(std::get_terminate(), terminateBefore);
+      EXPECT_NE(CurrentTopLevelFilter(), filterBefore);
+      EXPECT_NE(points.RealCreateThread(), nullptr);
+      // The points are process-wide: a second object cannot take them.
+      CapturePoints second;
+      EXPECT_FALSE(second.Install(GetModuleHandleA(nullptr), true));
+      EXPECT_FALSE(second.Installed());
+      points.ReserveEmergencyMemory();
+      EXPECT_EQ(points.ReservedBlockCount(), CapturePoints::kReserveCount);
+      EXPECT_EQ(second.ReservedBlockCount(), 0u);
+    }
+    EXPECT_FALSE(CapturePointsInstalled());
+    EXPECT_EQ(std::get_terminate(), terminateBefore);
+    EXPECT_EQ(CurrentTopLevelFilter(), filterBefore);
+  }
+}
+
 TEST(FaultTexts, MessagesOfSystemExceptions) {
   EXCEPTION_RECORD record{};
   record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;

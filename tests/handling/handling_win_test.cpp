@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "handler_tables_win.h"
-#include "handling_links_win.h"
 #include "handling_test_support.h"
 #include "pipeline_win.h"
+#include "process_registries.h"
 #include "report_plugins_win.h"
 #include "settings_open_win.h"
 
@@ -540,7 +540,7 @@ TEST_F(Handling, WhileTheLoaderLockIsHeldTheHandOverRunsOnTheFaultingThread) {
   HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   RegisterExceptionHandler(RecordingHandler, nullptr, kSyncAnyThread, 1);
   gProcessingStarted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  Links().processExceptionStarted = [] {
+  PipelineLinks().processExceptionStarted = [] {
     gProcessingThread = GetCurrentThreadId();
     SetEvent(gProcessingStarted);
   };
@@ -572,7 +572,7 @@ TEST_F(Handling, WhileTheLoaderLockIsHeldTheHandOverRunsOnTheFaultingThread) {
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].thread, faultingThread.load());
   if (probe != nullptr) FreeLibrary(probe);
-  Links().processExceptionStarted = nullptr;
+  PipelineLinks().processExceptionStarted = nullptr;
   for (HANDLE handle : {entered, release, go, ready, gProcessingStarted}) CloseHandle(handle);
 }
 

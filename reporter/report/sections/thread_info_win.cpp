@@ -5,7 +5,6 @@
 
 namespace qx {
 
-std::string (*ThreadNameHook)(DWORD threadId) = nullptr;
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "process_registries.h"
 #include "thread_title.h"
 
 namespace qx {
@@ -20,9 +21,8 @@ void RemoveThreadInfo(DWORD threadId);
 // cannot be taken in time; found tells whether the thread has a record.
 bool FindThreadInfo(DWORD threadId, DWORD waitMs, ThreadInfoRecord& record, bool& found);
 
-// Names given elsewhere (the handling pipeline names its own threads), asked when a
-// thread's record has no name; null when there is no such source.
-extern std::string (*ThreadNameHook)(DWORD threadId);
+// Names given elsewhere (the handling pipeline names its own threads) come through
+// ThreadNameHook (process_registries.h).
 
 // The thread the reporter regards as the program's main thread.
 void SetMainThreadId(DWORD threadId);

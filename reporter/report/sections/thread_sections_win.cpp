@@ -7,8 +7,6 @@
 
 namespace qx {
 
-bool (*ExceptionClassIsHook)(IKVException* exception, const char* className) = nullptr;
-bool (*TraceProcessRunningHook)() = nullptr;
 
 namespace {
 

@@ -46,12 +46,8 @@ struct ThreadSnapshot {
   bool stateRead = false;
 };
 
-// Whether the exception object's class or an ancestor has the name. Installed by the
-// capture layer, which knows the classes of raised objects; without it only the class
-// name itself is compared.
-extern bool (*ExceptionClassIsHook)(IKVException* exception, const char* className);
-// True while qelTraceProcess builds its report: the reporter's own threads are listed.
-extern bool (*TraceProcessRunningHook)();
+// ExceptionClassIsHook and TraceProcessRunningHook, which the capture layer installs, are
+// in process_registries.h.
 
 // Installs the section producer into the report.
 void ThreadSectionsStartup();
