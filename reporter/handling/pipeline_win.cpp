@@ -301,18 +301,13 @@ bool Pipeline::Start() {
   if (thread_ != nullptr) return true;
   if (!CreatePipe(&pipeRead_, &pipeWrite_, nullptr, sizeof(HandOverRecord) * 64)) return false;
   threadLeft_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  DWORD id = 0;
-  thread_ = CreateThread(nullptr, 0, ThreadMain, this, CREATE_SUSPENDED, &id);
+  thread_ = StartReporterThread(ThreadMain, this, threadId_);
   if (thread_ == nullptr) {
     CloseHandle(pipeRead_);
     CloseHandle(pipeWrite_);
     pipeRead_ = pipeWrite_ = nullptr;
     return false;
   }
-  threadId_ = id;
-  NameThread(id, "-");
-  SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);
-  ResumeThread(thread_);
   return true;
 }
 

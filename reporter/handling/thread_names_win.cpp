@@ -46,4 +46,16 @@ void SetTraceRunning(bool running) {
 
 bool TraceRunning() { return gTraces > 0; }
 
+HANDLE StartReporterThread(LPTHREAD_START_ROUTINE routine, void* context,
+                           std::atomic<DWORD>& threadId) {
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, routine, context, CREATE_SUSPENDED, &id);
+  if (thread == nullptr) return nullptr;
+  threadId = id;
+  NameThread(id, "-");
+  SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST);
+  ResumeThread(thread);
+  return thread;
+}
+
 }  // namespace qx

@@ -77,8 +77,7 @@ bool Watchdog::Start(uint32_t timeoutMs) {
   pingMessage_ = RegisterWindowMessageA("qelExceptPingMsg");
   tables_.SetPingHandler(pingMessage_, OnPing, this);
   pauseEvent_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  DWORD id = 0;
-  thread_ = CreateThread(nullptr, 0, ThreadMain, this, CREATE_SUSPENDED, &id);
+  thread_ = StartReporterThread(ThreadMain, this, threadId_);
   if (thread_ == nullptr) {
     tables_.SetPingHandler(0, nullptr, nullptr);
     CloseHandle(pauseEvent_);
@@ -86,10 +85,6 @@ bool Watchdog::Start(uint32_t timeoutMs) {
     window_ = nullptr;
     return false;
   }
-  threadId_ = id;
-  NameThread(id, "-");
-  SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);
-  ResumeThread(thread_);
   return true;
 }
 
