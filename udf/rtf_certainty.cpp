@@ -71,24 +71,137 @@ bool IsSourceSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '
 // character with what follows, or map to a space in the system code page.
 bool IsPrintableAscii(unsigned char byte) { return byte > 32 && byte < 127; }
 
+
+// What a table may hold one level down: the word each entry starts with.
+constexpr std::string_view kFontEntryWords[] = {"f"};
+constexpr std::string_view kStyleEntryWords[] = {"cs", "ds", "s", "ts"};
+constexpr std::string_view kInfoEntryWords[] = {
+    "author",   "buptim",   "category", "comment", "company", "creatim",    "doccomm",
+    "edmins",   "hlinkbase", "id",      "keywords", "manager", "nofchars", "nofcharsws",
+    "nofpages", "nofwords", "operator", "printim", "revtim",  "subject",    "title",
+    "vern",     "version",
+};
+constexpr std::string_view kColorWords[] = {"blue", "green", "red"};
+
+static_assert(std::is_sorted(std::begin(kInfoEntryWords), std::end(kInfoEntryWords)));
+
 }  // namespace
 
+// Character sets whose code pages keep ASCII as it is. A symbol font (2) shows even a
+// space as a private character, which the 8-bit text renders as '?'.
+constexpr long long kAsciiCharacterSets[] = {0, 1, 128, 129, 134, 136, 161, 162,
+                                             163, 177, 178, 186, 204, 238};
+// Code pages a document may declare with \ansicpg: the Windows ANSI code pages. Wine's
+// control shows nothing at all for a code page it does not know.
+constexpr long long kAnsiCodePages[] = {874, 932, 936, 949, 950, 1250, 1251, 1252,
+                                        1253, 1254, 1255, 1256, 1257, 1258};
+
+template <size_t N>
+bool ContainsNumber(const long long (&list)[N], long long value) {
+  return std::find(std::begin(list), std::end(list), value) != std::end(list);
+}
+
+void RtfCertainty::TokenSeen() {
+  atGroupStart_ = false;
+  if (mustBeStarred_ || entryPending_) {
+    mustBeStarred_ = false;
+    entryPending_ = false;
+    unsure_ = true;
+  }
+}
+
 void RtfCertainty::GroupOpened(size_t depth) {
-  if (depth > kMaxSureDepth || expectStarredWord_) unsure_ = true;
+  if (depth > kMaxSureDepth || expectStarredWord_ || mustBeStarred_ || entryPending_) {
+    unsure_ = true;
+  }
+  if (table_ != Table::kNone) {
+    if (table_ == Table::kColors || table_ == Table::kStarred) {
+      if (table_ == Table::kColors) unsure_ = true;
+      if (depth > tableDepth_ + 1) mustBeStarred_ = true;
+    } else if (depth == tableDepth_ + 1) {
+      entryPending_ = true;
+    } else {
+      mustBeStarred_ = true;
+    }
+  }
+  depth_ = depth;
   atGroupStart_ = true;
 }
 
+void RtfCertainty::GroupClosing(size_t depth) {
+  if (expectStarredWord_ || mustBeStarred_ || entryPending_ || starredEntry_) unsure_ = true;
+  if (depth == tableDepth_) {
+    table_ = Table::kNone;
+    tableDepth_ = 0;
+  }
+  depth_ = depth - 1;
+  atGroupStart_ = false;
+}
+
+void RtfCertainty::EnterTable(Table table) {
+  if (table_ != Table::kNone) return;
+  // The document's own tables stand in its header, before any text; a control may read
+  // a table elsewhere, or a malformed one, as swallowing the rest of the document.
+  if (table != Table::kStarred && (depth_ != 2 || sawBody_)) unsure_ = true;
+  table_ = table;
+  tableDepth_ = depth_;
+}
+
+// A word inside a table: entries start with their own words; the colour table holds
+// colour words only, the other tables nothing but their entries.
+void RtfCertainty::TableWord(std::string_view word) {
+  if (starredEntry_) {
+    starredEntry_ = false;
+    if (word != "cs" && word != "ds" && word != "ts") unsure_ = true;
+    return;
+  }
+  if (entryPending_) {
+    entryPending_ = false;
+    const bool known = (table_ == Table::kFonts && Contains(kFontEntryWords, word)) ||
+                       (table_ == Table::kStyles && Contains(kStyleEntryWords, word)) ||
+                       (table_ == Table::kInfo && Contains(kInfoEntryWords, word));
+    if (!known) unsure_ = true;
+    return;
+  }
+  if (depth_ != tableDepth_ || table_ == Table::kStarred) return;
+  if (table_ != Table::kColors || !Contains(kColorWords, word)) unsure_ = true;
+}
+
+void RtfCertainty::HiddenByte(unsigned char byte) {
+  if (entryPending_ || mustBeStarred_) TokenSeen();
+  if (table_ == Table::kNone || table_ == Table::kStarred || depth_ != tableDepth_) return;
+  if (byte != ' ' && !(table_ == Table::kColors && byte == ';')) unsure_ = true;
+}
+
+void RtfCertainty::CheckCharacterSet(std::string_view word, bool hasParameter,
+                                     long long parameter) {
+  if (word == "fcharset" && !(hasParameter && ContainsNumber(kAsciiCharacterSets, parameter))) {
+    unsure_ = true;
+  }
+  if (word == "ansicpg" && !(hasParameter && ContainsNumber(kAnsiCodePages, parameter))) {
+    unsure_ = true;
+  }
+  // Technical fonts and code pages of a font of their own may not keep ASCII either.
+  if (word == "ftech" || word == "cpg" || word == "mac" || word == "pc" || word == "pca") {
+    unsure_ = true;
+  }
+}
+
 void RtfCertainty::Word(std::string_view word, bool shown, bool hasParameter,
-                        bool parameterTooLong) {
+                        long long parameter, bool parameterTooLong) {
   const bool groupStart = atGroupStart_;
-  TokenSeen();
+  const bool starred = expectStarredWord_;
+  atGroupStart_ = false;
+  if (!starred && !entryPending_ && !starredEntry_) TokenSeen();
   if (parameterTooLong) unsure_ = true;
+  CheckCharacterSet(word, hasParameter, parameter);
   // Hidden text and deleted revisions may be left out of the plain text, and binary data
   // is counted in bytes that this reader and a control might split differently.
   if (word == "v" || word == "deleted" || word == "bin") unsure_ = true;
-  if (expectStarredWord_) {
+  if (starred) {
     expectStarredWord_ = false;
     if (!Contains(kStarredDestinations, word)) unsure_ = true;
+    EnterTable(Table::kStarred);
     return;
   }
   if (!sawRtfWord_) {
@@ -97,9 +210,17 @@ void RtfCertainty::Word(std::string_view word, bool shown, bool hasParameter,
     if (word != "rtf" || !hasParameter) unsure_ = true;
     return;
   }
+  if (table_ != Table::kNone) {
+    TableWord(word);
+    return;
+  }
   if (!shown) return;
   if (Contains(kHiddenDestinations, word)) {
     if (!groupStart) unsure_ = true;
+    EnterTable(word == "fonttbl"    ? Table::kFonts
+               : word == "colortbl" ? Table::kColors
+               : word == "info"     ? Table::kInfo
+                                    : Table::kStyles);
     return;
   }
   if (!Contains(kFormattingWords, word)) unsure_ = true;
@@ -107,8 +228,23 @@ void RtfCertainty::Word(std::string_view word, bool shown, bool hasParameter,
 
 void RtfCertainty::Symbol(char symbol, bool shown) {
   const bool groupStart = atGroupStart_;
+  atGroupStart_ = false;
+  if (symbol == '*' && mustBeStarred_) {
+    mustBeStarred_ = false;
+    expectStarredWord_ = true;
+    return;
+  }
+  if (symbol == '*' && entryPending_ && table_ == Table::kStyles) {
+    entryPending_ = false;
+    starredEntry_ = true;
+    return;
+  }
   TokenSeen();
-  if (expectStarredWord_) {
+  if (expectStarredWord_ || starredEntry_) {
+    unsure_ = true;
+    return;
+  }
+  if (table_ != Table::kNone && table_ != Table::kStarred && depth_ == tableDepth_) {
     unsure_ = true;
     return;
   }
@@ -135,6 +271,7 @@ void RtfCertainty::Symbol(char symbol, bool shown) {
 
 void RtfCertainty::Shown(unsigned char byte) {
   TokenSeen();
+  sawBody_ = true;
   if (IsPrintableAscii(byte)) {
     // After a byte above 127 this one may be the second half of a double-byte character.
     if (!previousNonAscii_) sureVisible_ = true;
@@ -148,7 +285,7 @@ void RtfCertainty::Shown(unsigned char byte) {
 }
 
 void RtfCertainty::DocumentClosed(std::string_view rest) {
-  if (expectStarredWord_) unsure_ = true;
+  if (expectStarredWord_ || mustBeStarred_ || entryPending_ || starredEntry_) unsure_ = true;
   if (!std::all_of(rest.begin(), rest.end(), IsSourceSpace)) unsure_ = true;
 }
 

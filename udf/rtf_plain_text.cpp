@@ -94,6 +94,7 @@ class RtfReader {
             if (certainty_ != nullptr) certainty_->DocumentClosed(in_.substr(pos_));
             return std::move(out_);
           }
+          if (certainty_ != nullptr) certainty_->GroupClosing(groups_.size() - 1);
           groups_.pop_back();
           break;
         case '\\':
@@ -119,9 +120,12 @@ class RtfReader {
   }
 
   void Emit(int byte) {
-    if (!groups_.back().hidden && byte >= 0) {
+    if (byte < 0) return;
+    if (!groups_.back().hidden) {
       out_.push_back(static_cast<char>(byte));
       if (certainty_ != nullptr) certainty_->Shown(static_cast<unsigned char>(byte));
+    } else if (certainty_ != nullptr) {
+      certainty_->HiddenByte(static_cast<unsigned char>(byte));
     }
   }
 
@@ -171,7 +175,7 @@ class RtfReader {
     if (certainty_ != nullptr) {
       // Parameters are 16- or 32-bit numbers; longer runs are read differently by controls.
       const bool tooLong = pos_ - digitsStart > 10 || digitsStart - start > 32;
-      certainty_->Word(word, Shown(), hasParameter, tooLong);
+      certainty_->Word(word, Shown(), hasParameter, parameter, tooLong);
     }
     // A single space ends a control word and belongs to it.
     if (pos_ < in_.size() && in_[pos_] == ' ') ++pos_;

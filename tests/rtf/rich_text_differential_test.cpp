@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "control_stall_win.h"
 #include "platform.h"
 #include "rich_text_win.h"
 #include "rtf_corpus.h"
@@ -93,55 +94,11 @@ TEST(RichTextDifferential, SameAnswersAsThePerCallControl) {
   EXPECT_GT(tally.unsure, 100);
 }
 
-// Holds a conversion inside the control: a hook on the converting thread waits when the
-// RICHEDIT window is created, until the test lets it go.
-class ControlStall {
- public:
-  ControlStall()
-      : stalled_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-        release_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-    instance_ = this;
-  }
-  ~ControlStall() {
-    SetEvent(release_);
-    CloseHandle(stalled_);
-    CloseHandle(release_);
-    instance_ = nullptr;
-  }
-
-  // Runs on the thread to stall, around its conversion.
-  void Install() { hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId()); }
-  void Remove() { UnhookWindowsHookEx(hook_); }
-
-  bool WaitUntilStalled() { return WaitForSingleObject(stalled_, 30000) == WAIT_OBJECT_0; }
-  void Release() { SetEvent(release_); }
-
- private:
-  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_CREATEWND && instance_ != nullptr) {
-      char name[32] = {};
-      GetClassNameA(reinterpret_cast<HWND>(wParam), name, sizeof name);
-      if (lstrcmpiA(name, "RICHEDIT") == 0) {
-        SetEvent(instance_->stalled_);
-        WaitForSingleObject(instance_->release_, 30000);
-      }
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-  }
-
-  static ControlStall* instance_;
-  HANDLE stalled_;
-  HANDLE release_;
-  HHOOK hook_ = nullptr;
-};
-
-ControlStall* ControlStall::instance_ = nullptr;
-
 TEST(RichTextDifferential, StuckConversionBlocksOthersOnlyWithinTheLimit) {
   const std::string field = "{\\rtf1{\\field{\\*\\fldinst PAGE}{\\fldrslt }}stuck\\par}";
   ASSERT_EQ(qx::JudgeRichText(field), qx::RtfVerdict::kUnsure);
   qx::SetRichTextWaitLimits(300, 300);
-  ControlStall stall;
+  qx::test::ControlStall stall;
   int stuckAnswer = -1;
   std::thread stuck([&] {
     stall.Install();

@@ -24,6 +24,7 @@ class RtfGenerator {
   std::string Header();
   void Body(std::string& out, int depth, int budget);
   void Element(std::string& out, int depth, int& budget);
+  void TameElement(std::string& out, int depth, int& budget);
   std::string Words();
   std::string HexByte();
   std::string Unicode();
@@ -31,6 +32,7 @@ class RtfGenerator {
 
   uint32_t state_;
   bool blankish_ = false;  // this text's literal runs are mostly whitespace
+  bool tame_ = false;      // this text's body holds only what the reader judges alone
 };
 
 }  // namespace qx::test
