@@ -75,6 +75,7 @@ class RtfReader {
  public:
   // certainty, when given, is told of every construct the reader meets.
   RtfReader(std::string_view text, RtfCertainty* certainty) : in_(text), certainty_(certainty) {
+    groups_.reserve(16);  // one allocation covers the nesting of nearly every text
     groups_.emplace_back();
   }
 
@@ -122,7 +123,8 @@ class RtfReader {
   void Emit(int byte) {
     if (byte < 0) return;
     if (!groups_.back().hidden) {
-      out_.push_back(static_cast<char>(byte));
+      // A judgement needs no text, and many threads judging at once share one heap.
+      if (certainty_ == nullptr) out_.push_back(static_cast<char>(byte));
       if (certainty_ != nullptr) certainty_->Shown(static_cast<unsigned char>(byte));
     } else if (certainty_ != nullptr) {
       certainty_->HiddenByte(static_cast<unsigned char>(byte));
@@ -131,7 +133,7 @@ class RtfReader {
 
   void Break() {
     if (!groups_.back().hidden) {
-      out_ += "\r\n";
+      if (certainty_ == nullptr) out_ += "\r\n";
       if (certainty_ != nullptr) certainty_->Shown('\n');
     }
   }
