@@ -8,6 +8,7 @@ export BUILD_DIR=${BUILD_DIR:-$root/build}
 qx_wine_session
 cd "$BUILD_DIR/bin"
 wine udf_bench.exe 2>&1 | tr -d '\r'
+wine trim_rtf_bench.exe 2>&1 | tr -d '\r'
 wine settings_bench.exe 2>&1 | tr -d '\r'
 wine handling_bench.exe 2>&1 | tr -d '\r'
 # The decoder's benchmark runs natively, beside capstone in the same process.

@@ -3,10 +3,10 @@
 
 #include "platform.h"
 #include "reporter_lifecycle_win.h"
+#include "rich_text_win.h"
 
 namespace qx {
 void ReadLocaleSettings();
-void ReleaseRichTextLibrary();
 
 void PlatformStartup() { ReadLocaleSettings(); }
 

@@ -100,7 +100,7 @@ char* QX_CDECL fn_GetBlobValue(const BlobDescriptor* blob, const char* name) {
 BlobDescriptor* QX_CDECL fn_TrimRTF(const BlobDescriptor* in, BlobDescriptor* out) {
   BlobDescriptor* result = Guarded([&] {
     std::string text = qx::BlobToString(in);
-    if (!text.empty() && !qx::HasVisibleText(qx::RichTextToPlain(text))) text.clear();
+    if (!text.empty() && qx::RichTextIsBlank(text)) text.clear();
     qx::StringToBlob(out, text.data(), text.size());
     return out;
   });

@@ -26,4 +26,10 @@ bool (*LeadBytePredicateForSystem())(unsigned char);
 // it displays. Only the part before the first zero byte is taken. Throws on any failure.
 std::string RichTextToPlain(const std::string& richText);
 
+// Whether the rich text displays nothing but spaces, control characters and breaks: the
+// plain text of RichTextToPlain holds no byte above 32. Where the platform can answer
+// without its control it does; where it asks the control and controlPlainText is given,
+// that receives the control's plain text. Throws on any failure.
+bool RichTextIsBlank(const std::string& richText, std::string* controlPlainText = nullptr);
+
 }  // namespace qx

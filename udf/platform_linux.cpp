@@ -11,6 +11,7 @@
 
 #include "platform.h"
 #include "platform_linux.h"
+#include "sql_functions.h"
 #include "udf_failure.h"
 
 namespace qx {
@@ -96,5 +97,10 @@ unsigned UdfFailureCount() { return g_failureCount.load(std::memory_order_relaxe
 void PlatformStartup() { ReadLocaleSettings(); }
 
 void PlatformShutdown() { ReleaseLocaleSettings(); }
+
+// The reader needs no control, so the plain text always answers.
+bool RichTextIsBlank(const std::string& richText, std::string*) {
+  return !HasVisibleText(RichTextToPlain(richText));
+}
 
 }  // namespace qx

@@ -1,21 +1,45 @@
-// Plain text of a rich text through the rich-edit control of RICHED32.DLL.
-#include <windows.h>
+// Whether a rich text shows anything, on Windows: our reader answers where it is sure,
+// the rich-edit control of RICHED32.DLL everywhere else.
+#include "rich_text_win.h"
+
 #include <richedit.h>
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "platform.h"
+#include "rtf_plain_text.h"
+#include "sql_functions.h"
 #include "udf_failure.h"
 
 namespace qx {
 
 namespace {
 
-// The control library is loaded by the first conversion and kept until the module
-// unloads. The same lock serialises the conversions, as the control gives no promise
-// about concurrent use.
-std::mutex g_richEditLock;
-HMODULE g_richEditLibrary = nullptr;
+// The control library is loaded once and kept until the module unloads. One lock
+// serialises the control's conversions, as the control gives no promise about concurrent
+// use; every wait for it is bounded, so a conversion stuck inside the control costs the
+// others a failed call at worst, never a hung server thread.
+std::timed_mutex g_controlLock;
+std::atomic<HMODULE> g_richEditLibrary{nullptr};
+std::atomic<DWORD> g_controlWaitMs{kDefaultControlWaitMs};
+std::atomic<DWORD> g_unloadWaitMs{kDefaultUnloadWaitMs};
+
+class ControlLock {
+ public:
+  explicit ControlLock(DWORD waitMs)
+      : held_(g_controlLock.try_lock_for(std::chrono::milliseconds(waitMs))) {}
+  ~ControlLock() {
+    if (held_) g_controlLock.unlock();
+  }
+  ControlLock(const ControlLock&) = delete;
+  ControlLock& operator=(const ControlLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  bool held_;
+};
 
 // Destroys a window on every path out of a conversion.
 class ScopedWindow {
@@ -32,18 +56,31 @@ class ScopedWindow {
   HWND window_;
 };
 
-void EnsureLibraryLoaded() {
-  if (g_richEditLibrary != nullptr) return;
+// Called with the control lock held.
+void EnsureLibraryLoadedLocked() {
+  if (g_richEditLibrary.load() != nullptr) return;
   // A failed load leaves no handle; the next conversion tries again.
-  g_richEditLibrary = LoadLibraryA("RICHED32.DLL");
-  if (g_richEditLibrary == nullptr) throw RichTextFailure{"LoadLibrary(RICHED32.DLL)"};
+  HMODULE library = LoadLibraryA("RICHED32.DLL");
+  if (library == nullptr) throw RichTextFailure{"LoadLibrary(RICHED32.DLL)"};
+  g_richEditLibrary.store(library);
+}
+
+// Every call needs the library, whether or not the control is asked: a library that
+// cannot be loaded fails each call, as it always has.
+void EnsureLibraryLoaded() {
+  if (g_richEditLibrary.load() != nullptr) return;
+  ControlLock lock(g_controlWaitMs.load());
+  if (!lock.held()) throw RichTextFailure{"rich-edit control busy"};
+  EnsureLibraryLoadedLocked();
 }
 
 }  // namespace
 
+// The plain text through a hidden window and control made for this call only.
 std::string RichTextToPlain(const std::string& richText) {
-  std::lock_guard<std::mutex> lock(g_richEditLock);
-  EnsureLibraryLoaded();
+  ControlLock lock(g_controlWaitMs.load());
+  if (!lock.held()) throw RichTextFailure{"rich-edit control busy"};
+  EnsureLibraryLoadedLocked();
 
   ScopedWindow owner(CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                      nullptr, nullptr));
@@ -75,12 +112,33 @@ std::string RichTextToPlain(const std::string& richText) {
   return plain;
 }
 
-void ReleaseRichTextLibrary() {
-  std::lock_guard<std::mutex> lock(g_richEditLock);
-  if (g_richEditLibrary != nullptr) {
-    FreeLibrary(g_richEditLibrary);
-    g_richEditLibrary = nullptr;
+bool RichTextIsBlank(const std::string& richText, std::string* controlPlainText) {
+  EnsureLibraryLoaded();
+  switch (JudgeRichText(richText)) {
+    case RtfVerdict::kBlank:
+      return true;
+    case RtfVerdict::kVisible:
+      return false;
+    case RtfVerdict::kUnsure:
+      break;
   }
+  std::string plain = RichTextToPlain(richText);
+  const bool blank = !HasVisibleText(plain);
+  if (controlPlainText != nullptr) *controlPlainText = std::move(plain);
+  return blank;
+}
+
+bool ReleaseRichTextLibrary() {
+  ControlLock lock(g_unloadWaitMs.load());
+  if (!lock.held()) return false;
+  HMODULE library = g_richEditLibrary.exchange(nullptr);
+  if (library != nullptr) FreeLibrary(library);
+  return true;
+}
+
+void SetRichTextWaitLimits(DWORD controlWaitMs, DWORD unloadWaitMs) {
+  g_controlWaitMs.store(controlWaitMs);
+  g_unloadWaitMs.store(unloadWaitMs);
 }
 
 }  // namespace qx

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <vector>
 
+#include "rtf_certainty.h"
+
 namespace qx {
 
 namespace {
@@ -71,7 +73,11 @@ struct GroupState {
 
 class RtfReader {
  public:
-  explicit RtfReader(std::string_view text) : in_(text) { groups_.emplace_back(); }
+  // certainty, when given, is told of every construct the reader meets.
+  RtfReader(std::string_view text, RtfCertainty* certainty) : in_(text), certainty_(certainty) {
+    groups_.reserve(16);  // one allocation covers the nesting of nearly every text
+    groups_.emplace_back();
+  }
 
   std::string Read() {
     while (pos_ < in_.size()) {
@@ -80,11 +86,16 @@ class RtfReader {
         case '{':
           groups_.push_back(groups_.back());
           pendingFallback_ = 0;
+          if (certainty_ != nullptr) certainty_->GroupOpened(groups_.size() - 1);
           break;
         case '}':
           pendingFallback_ = 0;
           // The group that opened the document closes it; what follows is not shown.
-          if (groups_.size() <= 2) return std::move(out_);
+          if (groups_.size() <= 2) {
+            if (certainty_ != nullptr) certainty_->DocumentClosed(in_.substr(pos_));
+            return std::move(out_);
+          }
+          if (certainty_ != nullptr) certainty_->GroupClosing(groups_.size() - 1);
           groups_.pop_back();
           break;
         case '\\':
@@ -98,6 +109,7 @@ class RtfReader {
           break;
       }
     }
+    if (certainty_ != nullptr) certainty_->InputEnded();
     return std::move(out_);
   }
 
@@ -109,12 +121,24 @@ class RtfReader {
   }
 
   void Emit(int byte) {
-    if (!groups_.back().hidden && byte >= 0) out_.push_back(static_cast<char>(byte));
+    if (byte < 0) return;
+    if (!groups_.back().hidden) {
+      // A judgement needs no text, and many threads judging at once share one heap.
+      if (certainty_ == nullptr) out_.push_back(static_cast<char>(byte));
+      if (certainty_ != nullptr) certainty_->Shown(static_cast<unsigned char>(byte));
+    } else if (certainty_ != nullptr) {
+      certainty_->HiddenByte(static_cast<unsigned char>(byte));
+    }
   }
 
   void Break() {
-    if (!groups_.back().hidden) out_ += "\r\n";
+    if (!groups_.back().hidden) {
+      if (certainty_ == nullptr) out_ += "\r\n";
+      if (certainty_ != nullptr) certainty_->Shown('\n');
+    }
   }
+
+  bool Shown() const { return !groups_.back().hidden; }
 
   bool ConsumeFallback() {
     if (pendingFallback_ <= 0) return false;
@@ -127,6 +151,7 @@ class RtfReader {
     const char c = in_[pos_];
     if (!IsLetter(c)) {
       ++pos_;
+      if (certainty_ != nullptr && c != '\'') certainty_->Symbol(c, Shown());
       ControlSymbol(c);
       return;
     }
@@ -137,6 +162,7 @@ class RtfReader {
     bool hasParameter = false;
     bool negative = false;
     int64_t parameter = 0;
+    const size_t digitsStart = pos_;
     if (pos_ < in_.size() && in_[pos_] == '-' && pos_ + 1 < in_.size() &&
         IsDigit(in_[pos_ + 1])) {
       negative = true;
@@ -148,6 +174,11 @@ class RtfReader {
       ++pos_;
     }
     if (negative) parameter = -parameter;
+    if (certainty_ != nullptr) {
+      // Parameters are 16- or 32-bit numbers; longer runs are read differently by controls.
+      const bool tooLong = pos_ - digitsStart > 10 || digitsStart - start > 32;
+      certainty_->Word(word, Shown(), hasParameter, parameter, tooLong);
+    }
     // A single space ends a control word and belongs to it.
     if (pos_ < in_.size() && in_[pos_] == ' ') ++pos_;
     ControlWord(word, hasParameter, parameter);
@@ -175,6 +206,7 @@ class RtfReader {
           if (high >= 0 && low >= 0) byte = high * 16 + low;
         }
         pos_ = std::min(pos_ + 2, in_.size());
+        if (certainty_ != nullptr && byte <= 0 && Shown()) certainty_->Unsure();
         Text(byte == 0 ? -1 : byte);
         break;
       }
@@ -243,6 +275,7 @@ class RtfReader {
   }
 
   std::string_view in_;
+  RtfCertainty* certainty_;
   size_t pos_ = 0;
   std::vector<GroupState> groups_;
   int pendingFallback_ = 0;
@@ -258,7 +291,15 @@ bool LooksLikeRtf(std::string_view text) {
 std::string RtfPlainText(std::string_view text) {
   text = text.substr(0, std::min(text.size(), text.find('\0')));
   if (!LooksLikeRtf(text)) return std::string(text);
-  return RtfReader(text).Read();
+  return RtfReader(text, nullptr).Read();
+}
+
+RtfVerdict JudgeRichText(std::string_view text) {
+  text = text.substr(0, std::min(text.size(), text.find('\0')));
+  if (!LooksLikeRtf(text)) return PlainTextVerdict(text);
+  RtfCertainty certainty;
+  RtfReader(text, &certainty).Read();
+  return certainty.Verdict();
 }
 
 }  // namespace qx

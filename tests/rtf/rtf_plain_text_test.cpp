@@ -6,11 +6,14 @@
 #include <string>
 
 #include "rtf_corpus.h"
+#include "rtf_generator.h"
 #include "sql_functions.h"
 
 namespace {
 
+using qx::JudgeRichText;
 using qx::RtfPlainText;
+using qx::RtfVerdict;
 using namespace std::string_literals;
 
 TEST(RtfPlainText, TextThatIsNotRichTextComesBackUnchanged) {
@@ -135,6 +138,70 @@ TEST(RtfPlainText, CorpusBlankness) {
   for (const auto& sample : qx::test::RtfCorpus()) {
     EXPECT_EQ(!qx::HasVisibleText(RtfPlainText(sample.text)), sample.blank) << sample.name;
   }
+}
+
+TEST(RtfJudge, SureOfFormattingTablesAndText) {
+  EXPECT_EQ(JudgeRichText("{\\rtf1 hello}"), RtfVerdict::kVisible);
+  EXPECT_EQ(JudgeRichText("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\fnil\\fcharset0 Calibri;}}"
+                          "{\\colortbl ;\\red255\\green0\\blue0;}{\\*\\generator Riched20;}"
+                          "\\viewkind4\\uc1\\pard\\sa200\\f0\\fs22\\lang1043 {\\b x}\\par}\r\n"),
+            RtfVerdict::kVisible);
+  EXPECT_EQ(JudgeRichText("{\\rtf1\\pard\\tab\\par\\line}"), RtfVerdict::kBlank);
+  EXPECT_EQ(JudgeRichText("{\\rtf1{\\info{\\title Quarterly}}{\\stylesheet{\\s0 Normal;}}\\par}"),
+            RtfVerdict::kBlank);
+  EXPECT_EQ(JudgeRichText("{\\rtf1 \\{\\par}"), RtfVerdict::kVisible);
+  EXPECT_EQ(JudgeRichText("{\\rtf1 caf\\'e9}"), RtfVerdict::kVisible);  // 'c' decides
+  EXPECT_EQ(JudgeRichText("{\\rtf1 \\'41\\par}"), RtfVerdict::kVisible);
+}
+
+TEST(RtfJudge, LeavesToTheControlWhatControlsMayReadDifferently) {
+  for (const char* text : {
+           "{\\rtf1{\\field{\\*\\fldinst PAGE}{\\fldrslt 1}}\\par}",  // fields
+           "{\\rtf1{\\pict\\wmetafile8 0100}\\par}",                 // pictures
+           "{\\rtf1{\\pict\\bin2 ab}x}",                              // binary data
+           "{\\rtf1 \\u233?\\par}",                                    // Unicode
+           "{\\rtf1 {\\v hidden}\\par}",                               // hidden text
+           "{\\rtf1{\\stylesheet{\\s1\\v Hidden;}}\\s1 x}",           // hidden by style
+           "{\\rtf1\\trowd\\cellx100\\intbl x\\cell\\row}",           // tables
+           "{\\rtf1{\\*\\unknowndest words}\\par}",                    // unknown \* groups
+           "{\\rtf1 \\foo x}",                                         // unknown words
+           "{\\rtf1 \\-\\par}",                                        // soft hyphen
+           "{\\rtf1 \\'e9\\par}",                                      // only non-ASCII
+           "{\\rtf1 \\'81@}",                                          // a possible trail byte
+           "{\\rtf1 \\'zz x}",                                         // malformed hex
+           "{\\rtf1 x",                                                // unclosed
+           "{\\rtf1 \\par}visible",                                    // text after the end
+           "{\\rtf1{{{{{{{{x}}}}}}}}}",                                // nine deep
+           "{\\rtf1 \\fonttbl x}",                                     // destination mid-group
+           "{\\urtf1 x}",                                              // other headers
+           "{\\rtf1\\fs123456789012 x}",                               // long parameter
+       }) {
+    EXPECT_EQ(JudgeRichText(text), RtfVerdict::kUnsure) << text;
+  }
+}
+
+TEST(RtfJudge, PlainText) {
+  EXPECT_EQ(JudgeRichText("hello"), RtfVerdict::kVisible);
+  EXPECT_EQ(JudgeRichText(" \r\n\t"), RtfVerdict::kBlank);
+  EXPECT_EQ(JudgeRichText(""), RtfVerdict::kBlank);
+  EXPECT_EQ(JudgeRichText(" \0word"s), RtfVerdict::kBlank);  // the text ends at a zero byte
+  EXPECT_EQ(JudgeRichText("\xa0 \xe9"), RtfVerdict::kUnsure);
+  EXPECT_EQ(JudgeRichText("{\\pwd1 x}"), RtfVerdict::kUnsure);
+}
+
+// Where the judge is sure it never contradicts the reader it is built on.
+TEST(RtfJudge, SureVerdictsAgreeWithTheReader) {
+  qx::test::RtfGenerator generator(20261208);
+  int sure = 0;
+  for (int i = 0; i < 5000; ++i) {
+    const std::string text = generator.Next();
+    const RtfVerdict verdict = JudgeRichText(text);
+    if (verdict == RtfVerdict::kUnsure) continue;
+    ++sure;
+    EXPECT_EQ(verdict == RtfVerdict::kBlank, !qx::HasVisibleText(RtfPlainText(text)))
+        << i << ": " << text;
+  }
+  EXPECT_GT(sure, 500);
 }
 
 }  // namespace

@@ -49,6 +49,18 @@ int OneRound(int seed) {
   MemoryBlob blankOut = MemoryBlob::Output();
   f.TrimRTF(blankIn.descriptor(), blankOut.descriptor());
   check(blankOut.data().empty());
+  // Texts only the rich-edit control can judge: a field, and a Unicode space whose
+  // fallback character is skipped.
+  const std::string field = "{\\rtf1{\\field{\\*\\fldinst PAGE}{\\fldrslt }}thread " +
+                            std::to_string(seed) + "\\par}";
+  MemoryBlob fieldIn = MemoryBlob::Input(field);
+  MemoryBlob fieldOut = MemoryBlob::Output();
+  f.TrimRTF(fieldIn.descriptor(), fieldOut.descriptor());
+  check(fieldOut.data() == field);
+  MemoryBlob unicodeIn = MemoryBlob::Input("{\\rtf1\\uc1 \\u32 x\\par}");
+  MemoryBlob unicodeOut = MemoryBlob::Output();
+  f.TrimRTF(unicodeIn.descriptor(), unicodeOut.descriptor());
+  check(unicodeOut.data().empty());
   return wrong;
 }
 
