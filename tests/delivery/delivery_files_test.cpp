@@ -8,7 +8,9 @@
 #include <thread>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,8 +129,14 @@ TEST_F(ZipFiles, SameNamesGiveTwoEntriesAndUnreadableSourcesAreSkipped) {
 TEST_F(ZipFiles, NamesListGivesEntryNamesAsFarAsItGoes) {
   WriteFile(Path("x.bin"), "x");
   WriteFile(Path("y.bin"), "y");
-  ASSERT_TRUE(WriteZipArchive(Path("c.zip"), {Path("x.bin"), Path("y.bin")},
-                              {"b\xC3\xBC" "cher.txt"}));
+#if defined(_WIN32)
+  // Names come in the ANSI code page and are stored in UTF-8.
+  if (GetACP() != 1252) GTEST_SKIP() << "the test's name is written for code page 1252";
+  const std::string given = "b\xFC" "cher.txt";
+#else
+  const std::string given = "b\xC3\xBC" "cher.txt";
+#endif
+  ASSERT_TRUE(WriteZipArchive(Path("c.zip"), {Path("x.bin"), Path("y.bin")}, {given}));
   std::vector<Entry> entries = ReadArchive(ReadFile(Path("c.zip")));
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].name, "b\xC3\xBC" "cher.txt");
