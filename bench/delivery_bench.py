@@ -62,11 +62,12 @@ def photo(folder):
 
 def report_file(folder):
     path = os.path.join(folder, "bugreport.txt")
-    lines, n = [], 0
-    while sum(len(l) for l in lines) < 10 * 1024 * 1024:
+    lines, n, size = [], 0, 0
+    while size < 10 * 1024 * 1024:
         lines.append("%08x  %-24s %-28s line %5d  +$%03x\r\n"
                      % (0x401000 + n * 37, "Unit%d.pas" % (n % 53), "TForm%d.Method%d" % (n % 17, n % 29),
                         (n * 7) % 9973, n % 4096))
+        size += len(lines[-1])
         n += 1
     with open(path, "w", newline="") as f:
         f.write("".join(lines))
