@@ -9,29 +9,27 @@ namespace qx {
 // zlib counts in uInt; larger blocks go in pieces.
 static constexpr size_t kZlibPiece = 1u << 30;
 
-uint32_t Crc32(const void* data, size_t size) {
-  uLong crc = crc32(0L, Z_NULL, 0);
-  const Bytef* p = static_cast<const Bytef*>(data);
-  while (size > 0) {
-    uInt piece = static_cast<uInt>(size < kZlibPiece ? size : kZlibPiece);
-    crc = crc32(crc, p, piece);
-    p += piece;
-    size -= piece;
-  }
-  return static_cast<uint32_t>(crc);
-}
+namespace {
 
-uint32_t Adler32(const void* data, size_t size) {
-  uLong sum = adler32(0L, Z_NULL, 0);
+// zlib's checksum routines continued over a block of any length.
+template <class Routine>
+uint32_t Checksum(Routine routine, const void* data, size_t size) {
+  uLong sum = routine(0L, Z_NULL, 0);
   const Bytef* p = static_cast<const Bytef*>(data);
   while (size > 0) {
     uInt piece = static_cast<uInt>(size < kZlibPiece ? size : kZlibPiece);
-    sum = adler32(sum, p, piece);
+    sum = routine(sum, p, piece);
     p += piece;
     size -= piece;
   }
   return static_cast<uint32_t>(sum);
 }
+
+}  // namespace
+
+uint32_t Crc32(const void* data, size_t size) { return Checksum(crc32, data, size); }
+
+uint32_t Adler32(const void* data, size_t size) { return Checksum(adler32, data, size); }
 
 size_t DeflateBound(size_t size) {
   if (size > (std::numeric_limits<size_t>::max() - 12) / 11) return 0;

@@ -13,6 +13,7 @@
 #include "compression.h"
 #include "image_files.h"
 #include "resample.h"
+#include "delivery_test_support.h"
 #include "zip_archive.h"
 
 namespace qx {
@@ -59,11 +60,6 @@ Picture PictureOfColours(uint32_t colours, int32_t width = 64) {
 uint32_t Big32(const std::string& s, size_t at) {
   return (uint32_t{uint8_t(s[at])} << 24) | (uint32_t{uint8_t(s[at + 1])} << 16) |
          (uint32_t{uint8_t(s[at + 2])} << 8) | uint8_t(s[at + 3]);
-}
-uint32_t Little(const std::string& s, size_t at, int size) {
-  uint32_t v = 0;
-  for (int i = size - 1; i >= 0; --i) v = (v << 8) | uint8_t(s[at + i]);
-  return v;
 }
 
 struct Chunk {

@@ -17,6 +17,7 @@
 #endif
 
 #include "compression.h"
+#include "delivery_test_support.h"
 #include "zip_archive.h"
 
 namespace qx {
@@ -24,11 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-uint32_t Little(const std::string& s, size_t at, int size) {
-  uint32_t v = 0;
-  for (int i = size - 1; i >= 0; --i) v = (v << 8) | uint8_t(s[at + i]);
-  return v;
-}
 
 struct Entry {
   std::string name, data;
