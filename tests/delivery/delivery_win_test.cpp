@@ -12,9 +12,11 @@
 #include "child_process_win.h"
 #include "com_ptr_win.h"
 #include "delivery_lifecycle_win.h"
+#include "exception_object_win.h"
 #include "image_files.h"
 #include "process_registries.h"
 #include "screen_capture_win.h"
+#include "settings_object_win.h"
 #include "temp_folder_win.h"
 
 namespace qx {
@@ -303,6 +305,23 @@ TEST(DeliveryStartup, InstallsTheScreenshotHookAndTheTempFolderLink) {
   ASSERT_TRUE(WriteWholeFile(ReporterTempFolder() + "again.txt", "x"));
   PipelineLinks().clearTempFolder();
   EXPECT_FALSE(FileExists(folder + "again.txt"));
+
+  // The exception object takes its screenshot through the hook: this build's settings ask
+  // for the whole screen.
+  ComPtr<IKVModuleSettings> settings = OpenModuleSettings(GetModuleHandleA(nullptr));
+  ASSERT_TRUE(settings);
+  ComPtr<IKVException> exception = CreateTIKVException(settings.Get(), ExceptionFacts());
+  ASSERT_TRUE(exception);
+  EXPECT_FALSE(exception->GetScrShotAppOnly());
+  exception->SetWantScreenshot(true);
+  ComPtr<IUnknown> taken = ComPtr<IUnknown>::Adopt(exception->Screenshot());
+  ASSERT_TRUE(taken);
+  ComPtr<INVBitmap> fromException = taken.As<INVBitmap>(IID_INVBitmap);
+  ASSERT_TRUE(fromException);
+  EXPECT_EQ(fromException->PixelWidth(), GetSystemMetrics(SM_CXVIRTUALSCREEN));
+  ComPtr<IUnknown> again = ComPtr<IUnknown>::Adopt(exception->Screenshot());
+  EXPECT_EQ(again.Get(), taken.Get());  // taken once, then kept
+
   DeliveryShutdown();
   EXPECT_EQ(Hooks().takeScreenshot, nullptr);
   EXPECT_EQ(PipelineLinks().clearTempFolder, nullptr);
