@@ -44,6 +44,13 @@ class PosixZipFiles : public ZipFileSystem {
     if (fd < 0) return false;
     struct stat info {};
     bool ok = ::fstat(fd, &info) == 0;
+    // The size at opening is only a hint for the buffer.
+    if (ok && info.st_size > 0 && static_cast<uint64_t>(info.st_size) < (1ull << 31)) {
+      try {
+        file.data.reserve(static_cast<size_t>(info.st_size));
+      } catch (...) {
+      }
+    }
     // Read to the end, whatever the size said when the file was opened.
     char buffer[65536];
     while (ok) {

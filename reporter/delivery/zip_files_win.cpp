@@ -41,6 +41,14 @@ class WindowsZipFiles : public ZipFileSystem {
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     bool ok = true;
+    // The size at opening is only a hint for the buffer.
+    LARGE_INTEGER hint{};
+    if (GetFileSizeEx(handle, &hint) && hint.QuadPart > 0 && hint.QuadPart < (1ll << 30)) {
+      try {
+        file.data.reserve(static_cast<size_t>(hint.QuadPart));
+      } catch (...) {
+      }
+    }
     // Read to the end, whatever the size said when the file was opened.
     char buffer[65536];
     for (;;) {
