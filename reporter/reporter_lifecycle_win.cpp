@@ -1,6 +1,7 @@
 #include "reporter_lifecycle_win.h"
 
 #include "capture_lifecycle_win.h"
+#include "delivery_lifecycle_win.h"
 #include "function_win.h"
 #include "list_plugins_win.h"
 #include "map_lookup.h"
@@ -12,12 +13,14 @@
 namespace qx {
 
 // Link order of the reporter's units: the disassembler, the debug-information map, the
-// main unit with its settings and the handling pipeline, then the list plug-ins.
+// main unit with its settings, the emptied temporary folder and the handling pipeline,
+// then the list plug-ins.
 // Shut-down runs in reverse.
 void ReporterStartup() {
   LinkDisAsm();
   MapFileStartup();
   SettingsStartup();
+  DeliveryStartup();
   HandlingStartup();
   ReportStartup();
   ThreadSectionsStartup();
@@ -29,6 +32,7 @@ void ReporterShutdown() {
   ThreadSectionsShutdown();
   ReportShutdown();
   HandlingShutdown();
+  DeliveryShutdown();
   SettingsShutdown();
   MapFileShutdown();
 }

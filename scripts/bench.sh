@@ -14,3 +14,13 @@ wine handling_bench.exe 2>&1 | tr -d '\r'
 # The decoder's benchmark runs natively, beside capstone in the same process.
 "$root/scripts/test_stack_native.sh" --bench
 wine map_bench.exe QXUdfLib.dll QXUdfLib.debug.dll 2>&1 | tr -d '\r'
+# Attachments: a screenshot of a desktop with a few windows (under Wine), then our colour
+# PNG and zip natively beside PIL and Python's zipfile (PIL is the system Python's).
+wine delivery_desktop_shot.exe "$BUILD_DIR/delivery_desktop.bmp" 2>&1 | tr -d '\r'
+native=${UDF_LINUX_BUILD_DIR:-$root/build-native}
+if [ ! -f "$native/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$native" -j 2 --target delivery_bench >/dev/null
+/usr/bin/python3 "$root/bench/delivery_bench.py" "$native/bin/delivery_bench" \
+  "$BUILD_DIR/delivery_desktop.bmp" "$BUILD_DIR/delivery_bench"

@@ -34,6 +34,8 @@ packages=(
   # native build of the portable code and real peers
   g++ python3 python3-capstone libcapstone-dev
   imagemagick
+  # readers of the attachments: PNG check, unzip, Python imaging
+  pngcheck unzip python3-pil
   # the decoder's fuzz target (libFuzzer)
   clang libclang-rt-14-dev
   # Linux build of the SQL functions, run in a real Firebird 3 engine (embedded); locale

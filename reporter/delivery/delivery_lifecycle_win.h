@@ -1,0 +1,10 @@
+// The delivery code's part of the reporter's start-up: the temporary folder is emptied,
+// and the exception object and the pipeline get their screenshot and clean-up links.
+#pragma once
+
+namespace qx {
+
+void DeliveryStartup();
+void DeliveryShutdown();
+
+}  // namespace qx
