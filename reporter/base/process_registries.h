@@ -170,6 +170,18 @@ inline std::string (*ThreadNameHook)(DWORD threadId) = nullptr;
 using TCaptureHandOver = void (*)(const CaptureRecord& record);
 inline TCaptureHandOver CaptureHandOver = nullptr;
 
+// ---- whether a window can be seen --------------------------------------------------------
+
+// The desktop the process runs on: whether its window station is visible, and whether its
+// session is one a user can log on to.
+struct DesktopFacts {
+  bool stationVisible = true;
+  bool interactiveSession = true;
+};
+// A stand-in for the system's answer, installed by a test that plays a service. Called by
+// QueryDesktopFacts before the reporter opens a window. Missing: the system is asked.
+inline DesktopFacts (*DesktopFactsQuery)() = nullptr;
+
 // ---- the running reporter's objects ----------------------------------------------------------
 
 // Set by the component's start-up when it has made its object, cleared by its shut-down

@@ -5,6 +5,7 @@
 #include "capture_points_win.h"
 #include "file_check_win.h"
 #include "patch_primitives_win.h"
+#include "settings_buffer_win.h"
 #include "settings_open_win.h"
 #include "thread_info_win.h"
 #include "thread_sections_win.h"
@@ -39,9 +40,7 @@ void OpenThreadNameBlock(DWORD mainThread) {
   gNameBlock = static_cast<ThreadNameBlock*>(
       MapViewOfFile(gNameMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ThreadNameBlock)));
   if (gNameBlock == nullptr) {
-    if (existed)
-      MessageBoxA(nullptr, "internal error (opening global buffer)", "qelExcept",
-                  MB_OK | MB_ICONERROR);
+    if (existed) ShowSettingsMessage("internal error (opening global buffer)");
     CloseHandle(gNameMapping);
     gNameMapping = nullptr;
     return;
@@ -93,9 +92,7 @@ void CaptureStartup(HMODULE ownModule) {
       HMODULE settingsModule = MainSettingsModule();
       if (settingsModule != nullptr && settingsModule != ownModule)
         intact = CheckModuleFile(settingsModule) && intact;
-      if (!intact)
-        MessageBoxA(nullptr, settings->GetBitFaultMsg().c_str(), "qelExcept",
-                    MB_OK | MB_ICONWARNING);
+      if (!intact) ShowSettingsMessage(settings->GetBitFaultMsg().c_str());
     }
     const DWORD mainThread = ModuleIsExecutable(ownModule) ? GetCurrentThreadId()
                                                            : FirstThreadOfProcess();

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "desktop_visibility_win.h"
 #include "password_scramble.h"
+#include "settings_open_win.h"
 #include "settings_stream.h"
 
 namespace qx {
@@ -271,6 +273,11 @@ void SetSettingsMessageHandler(SettingsMessageHandler handler) { gMessageHandler
 void ShowSettingsMessage(const char* text) {
   if (gMessageHandler != nullptr) {
     gMessageHandler(text);
+    return;
+  }
+  // Nobody could dismiss the box: the message goes to a debugger, if one listens.
+  if (!WindowsCanBeSeen(ReporterModule() == GetModuleHandleA(nullptr))) {
+    OutputDebugStringA(text);
     return;
   }
   MessageBoxA(nullptr, text, "qelExcept", MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_TOPMOST);
