@@ -4,6 +4,7 @@
 
 #include "capture_points_win.h"
 #include "file_check_win.h"
+#include "own_security_win.h"
 #include "patch_primitives_win.h"
 #include "settings_buffer_win.h"
 #include "settings_open_win.h"
@@ -33,8 +34,9 @@ void OpenThreadNameBlock(DWORD mainThread) {
   char name[64];
   std::snprintf(name, sizeof name, "qelExceptThreadNameBuf$%lx",
                 static_cast<unsigned long>(GetCurrentProcessId()));
-  gNameMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                    sizeof(ThreadNameBlock), name);
+  OwnProcessSecurity security;
+  gNameMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE,
+                                    0, sizeof(ThreadNameBlock), name);
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   if (gNameMapping == nullptr) return;
   gNameBlock = static_cast<ThreadNameBlock*>(

@@ -8,6 +8,7 @@
 #include "desktop_visibility_win.h"
 #include "exception_classes.h"
 #include "handler_tables_win.h"
+#include "own_security_win.h"
 #include "process_registries.h"
 #include "progress_alert_win.h"
 #include "report_file_win.h"
@@ -778,9 +779,11 @@ void RestartProgram() {
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                         nullptr, nullptr, &startup, &process))
       return;
+    // The restarted process runs as the same user, which the block admits.
     std::string name = ProcessObjectName("qelExceptRestart", process.dwProcessId);
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(RestartBlock), name.c_str());
+    OwnProcessSecurity security;
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, security.Attributes(),
+                                        PAGE_READWRITE, 0, sizeof(RestartBlock), name.c_str());
     if (mapping != nullptr) {
       if (void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(RestartBlock))) {
         HANDLE duplicate = nullptr;
