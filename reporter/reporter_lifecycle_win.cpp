@@ -5,6 +5,7 @@
 #include "list_plugins_win.h"
 #include "map_lookup.h"
 #include "pipeline_win.h"
+#include "process_registries.h"
 #include "settings_open_win.h"
 #include "thread_info_win.h"
 #include "thread_sections_win.h"
@@ -13,7 +14,8 @@ namespace qx {
 
 // Link order of the reporter's units: the disassembler, the debug-information map, the
 // main unit with its settings and the handling pipeline, then the list plug-ins.
-// Shut-down runs in reverse.
+// Shut-down runs in reverse, except that the thread-name block stays until the handler
+// thread, whose reports name threads, has stopped.
 void ReporterStartup() {
   LinkDisAsm();
   MapFileStartup();
@@ -24,13 +26,23 @@ void ReporterStartup() {
   CaptureStartup(ReporterModule());
 }
 
+namespace {
+
+void Step(void (*step)(), const char* name) {
+  step();
+  if (ShutdownStepHook != nullptr) ShutdownStepHook(name);
+}
+
+}  // namespace
+
 void ReporterShutdown() {
-  CaptureShutdown();
-  ThreadSectionsShutdown();
-  ReportShutdown();
-  HandlingShutdown();
-  SettingsShutdown();
-  MapFileShutdown();
+  Step(CaptureShutdown, "capture");
+  Step(ThreadSectionsShutdown, "thread sections");
+  Step(ReportShutdown, "report");
+  Step(HandlingShutdown, "handling");
+  Step(ThreadNameBlockShutdown, "thread names");
+  Step(SettingsShutdown, "settings");
+  Step(MapFileShutdown, "debug information");
 }
 
 }  // namespace qx

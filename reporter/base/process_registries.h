@@ -182,6 +182,13 @@ struct DesktopFacts {
 // QueryDesktopFacts before the reporter opens a window. Missing: the system is asked.
 inline DesktopFacts (*DesktopFactsQuery)() = nullptr;
 
+// ---- shut-down -------------------------------------------------------------------------------
+
+// Told the name of each shut-down step of the reporter as it ends ("capture", "thread
+// sections", "report", "handling", "thread names", "settings", "debug information").
+// Installed by a test that checks the order; missing: nobody is told.
+inline void (*ShutdownStepHook)(const char* step) = nullptr;
+
 // ---- the running reporter's objects ----------------------------------------------------------
 
 // Set by the component's start-up when it has made its object, cleared by its shut-down

@@ -56,7 +56,18 @@ void OpenThreadNameBlock(DWORD mainThread) {
   NameThreadInfo(mainThread, "main thread");
 }
 
-void CloseThreadNameBlock() {
+
+// The first thread of the process, else the calling one.
+DWORD FirstThreadOfProcess() {
+  std::vector<DWORD> ids = ThreadIdList();
+  return ids.empty() ? GetCurrentThreadId() : ids.front();
+}
+
+}  // namespace
+
+double ReporterStartTimeMs() { return gStartMs; }
+
+void ThreadNameBlockShutdown() {
   if (gNameBlock == nullptr) return;
   if (InterlockedDecrement(&gNameBlock->references) == 0) {
     RemoveThreadInfo(GetCurrentThreadId());
@@ -68,16 +79,6 @@ void CloseThreadNameBlock() {
   CloseHandle(gNameMapping);
   gNameMapping = nullptr;
 }
-
-// The first thread of the process, else the calling one.
-DWORD FirstThreadOfProcess() {
-  std::vector<DWORD> ids = ThreadIdList();
-  return ids.empty() ? GetCurrentThreadId() : ids.front();
-}
-
-}  // namespace
-
-double ReporterStartTimeMs() { return gStartMs; }
 
 void CaptureStartup(HMODULE ownModule) {
   try {
@@ -99,7 +100,11 @@ void CaptureStartup(HMODULE ownModule) {
     const DWORD mainThread = ModuleIsExecutable(ownModule) ? GetCurrentThreadId()
                                                            : FirstThreadOfProcess();
     SetMainThreadId(mainThread);
-    if (!valid) return;
+    if (!valid) {
+      // Settings that are not there are not kept either.
+      ReleaseMainSettings();
+      return;
+    }
     OpenThreadNameBlock(mainThread);
     if (!enabled) return;
     InstallCapturePoints(ownModule, ModuleIsExecutable(ownModule));
@@ -116,10 +121,6 @@ void CaptureShutdown() {
   }
   try {
     RemoveCapturePoints();
-  } catch (...) {
-  }
-  try {
-    CloseThreadNameBlock();
   } catch (...) {
   }
   // Removing the capture points released their reserves already.
