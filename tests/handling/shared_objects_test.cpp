@@ -3,7 +3,6 @@
 // cannot stall the thread that loads the module.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +10,11 @@
 #include <string>
 
 #include "child_process_win.h"
+#include "process_threads_win.h"
 
 namespace {
 
+using qx::ThreadsOfThisProcess;
 using TraceProcess = int32_t(__stdcall*)(int32_t);
 
 constexpr DWORD kChildLimitMs = 60000;
@@ -22,17 +23,6 @@ std::string ObjectName(const char* prefix, DWORD processId) {
   char name[96];
   std::snprintf(name, sizeof name, "%s$%lx", prefix, static_cast<unsigned long>(processId));
   return name;
-}
-
-int ThreadsOfThisProcess() {
-  int count = 0;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-    count += entry.th32OwnerProcessID == GetCurrentProcessId();
-  CloseHandle(snapshot);
-  return count;
 }
 
 // Child mode: takes the settings mutex of process `target` (created with a null DACL, as
