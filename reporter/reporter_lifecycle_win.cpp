@@ -6,6 +6,7 @@
 #include "list_plugins_win.h"
 #include "map_lookup.h"
 #include "pipeline_win.h"
+#include "process_registries.h"
 #include "settings_open_win.h"
 #include "thread_info_win.h"
 #include "thread_sections_win.h"
@@ -14,8 +15,8 @@ namespace qx {
 
 // Link order of the reporter's units: the disassembler, the debug-information map, the
 // main unit with its settings, the emptied temporary folder and the handling pipeline,
-// then the list plug-ins.
-// Shut-down runs in reverse.
+// then the list plug-ins. Shut-down runs in reverse, except that the thread-name block
+// stays until the handler thread, whose reports name threads, has stopped.
 void ReporterStartup() {
   LinkDisAsm();
   MapFileStartup();
@@ -27,14 +28,24 @@ void ReporterStartup() {
   CaptureStartup(ReporterModule());
 }
 
+namespace {
+
+void Step(void (*step)(), const char* name) {
+  step();
+  if (ShutdownStepHook != nullptr) ShutdownStepHook(name);
+}
+
+}  // namespace
+
 void ReporterShutdown() {
-  CaptureShutdown();
-  ThreadSectionsShutdown();
-  ReportShutdown();
-  HandlingShutdown();
-  DeliveryShutdown();
-  SettingsShutdown();
-  MapFileShutdown();
+  Step(CaptureShutdown, "capture");
+  Step(ThreadSectionsShutdown, "thread sections");
+  Step(ReportShutdown, "report");
+  Step(HandlingShutdown, "handling");
+  Step(ThreadNameBlockShutdown, "thread names");
+  Step(DeliveryShutdown, "delivery");
+  Step(SettingsShutdown, "settings");
+  Step(MapFileShutdown, "debug information");
 }
 
 }  // namespace qx

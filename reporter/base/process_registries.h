@@ -170,6 +170,25 @@ inline std::string (*ThreadNameHook)(DWORD threadId) = nullptr;
 using TCaptureHandOver = void (*)(const CaptureRecord& record);
 inline TCaptureHandOver CaptureHandOver = nullptr;
 
+// ---- whether a window can be seen --------------------------------------------------------
+
+// The desktop the process runs on: whether its window station is visible, and whether its
+// session is one a user can log on to.
+struct DesktopFacts {
+  bool stationVisible = true;
+  bool interactiveSession = true;
+};
+// A stand-in for the system's answer, installed by a test that plays a service. Called by
+// QueryDesktopFacts before the reporter opens a window. Missing: the system is asked.
+inline DesktopFacts (*DesktopFactsQuery)() = nullptr;
+
+// ---- shut-down -------------------------------------------------------------------------------
+
+// Told the name of each shut-down step of the reporter as it ends ("capture", "thread
+// sections", "report", "handling", "thread names", "settings", "debug information").
+// Installed by a test that checks the order; missing: nobody is told.
+inline void (*ShutdownStepHook)(const char* step) = nullptr;
+
 // ---- the running reporter's objects ----------------------------------------------------------
 
 // Set by the component's start-up when it has made its object, cleared by its shut-down

@@ -4,7 +4,9 @@
 
 #include "capture_points_win.h"
 #include "file_check_win.h"
+#include "own_security_win.h"
 #include "patch_primitives_win.h"
+#include "settings_buffer_win.h"
 #include "settings_open_win.h"
 #include "thread_info_win.h"
 #include "thread_sections_win.h"
@@ -32,16 +34,15 @@ void OpenThreadNameBlock(DWORD mainThread) {
   char name[64];
   std::snprintf(name, sizeof name, "qelExceptThreadNameBuf$%lx",
                 static_cast<unsigned long>(GetCurrentProcessId()));
-  gNameMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                    sizeof(ThreadNameBlock), name);
+  OwnProcessSecurity security;
+  gNameMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE,
+                                    0, sizeof(ThreadNameBlock), name);
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   if (gNameMapping == nullptr) return;
   gNameBlock = static_cast<ThreadNameBlock*>(
       MapViewOfFile(gNameMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ThreadNameBlock)));
   if (gNameBlock == nullptr) {
-    if (existed)
-      MessageBoxA(nullptr, "internal error (opening global buffer)", "qelExcept",
-                  MB_OK | MB_ICONERROR);
+    if (existed) ShowSettingsMessage("internal error (opening global buffer)");
     CloseHandle(gNameMapping);
     gNameMapping = nullptr;
     return;
@@ -55,7 +56,18 @@ void OpenThreadNameBlock(DWORD mainThread) {
   NameThreadInfo(mainThread, "main thread");
 }
 
-void CloseThreadNameBlock() {
+
+// The first thread of the process, else the calling one.
+DWORD FirstThreadOfProcess() {
+  std::vector<DWORD> ids = ThreadIdList();
+  return ids.empty() ? GetCurrentThreadId() : ids.front();
+}
+
+}  // namespace
+
+double ReporterStartTimeMs() { return gStartMs; }
+
+void ThreadNameBlockShutdown() {
   if (gNameBlock == nullptr) return;
   if (InterlockedDecrement(&gNameBlock->references) == 0) {
     RemoveThreadInfo(GetCurrentThreadId());
@@ -67,16 +79,6 @@ void CloseThreadNameBlock() {
   CloseHandle(gNameMapping);
   gNameMapping = nullptr;
 }
-
-// The first thread of the process, else the calling one.
-DWORD FirstThreadOfProcess() {
-  std::vector<DWORD> ids = ThreadIdList();
-  return ids.empty() ? GetCurrentThreadId() : ids.front();
-}
-
-}  // namespace
-
-double ReporterStartTimeMs() { return gStartMs; }
 
 void CaptureStartup(HMODULE ownModule) {
   try {
@@ -93,14 +95,16 @@ void CaptureStartup(HMODULE ownModule) {
       HMODULE settingsModule = MainSettingsModule();
       if (settingsModule != nullptr && settingsModule != ownModule)
         intact = CheckModuleFile(settingsModule) && intact;
-      if (!intact)
-        MessageBoxA(nullptr, settings->GetBitFaultMsg().c_str(), "qelExcept",
-                    MB_OK | MB_ICONWARNING);
+      if (!intact) ShowSettingsMessage(settings->GetBitFaultMsg().c_str());
     }
     const DWORD mainThread = ModuleIsExecutable(ownModule) ? GetCurrentThreadId()
                                                            : FirstThreadOfProcess();
     SetMainThreadId(mainThread);
-    if (!valid) return;
+    if (!valid) {
+      // Settings that are not there are not kept either.
+      ReleaseMainSettings();
+      return;
+    }
     OpenThreadNameBlock(mainThread);
     if (!enabled) return;
     InstallCapturePoints(ownModule, ModuleIsExecutable(ownModule));
@@ -117,10 +121,6 @@ void CaptureShutdown() {
   }
   try {
     RemoveCapturePoints();
-  } catch (...) {
-  }
-  try {
-    CloseThreadNameBlock();
   } catch (...) {
   }
   // Removing the capture points released their reserves already.

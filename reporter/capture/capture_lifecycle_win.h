@@ -10,10 +10,14 @@ namespace qx {
 
 // Start-up steps after the main settings were read: the file self-check, the thread-name
 // block and main thread, and with Enabled the capture points and the emergency reserves.
+// Without valid settings only the main thread is determined and the main settings are
+// released.
 void CaptureStartup(HMODULE ownModule);
-// Shut-down: patches reverted, capture points removed, the thread-name block and the
-// reserves released.
+// Shut-down: patches reverted, capture points removed, the reserves released.
 void CaptureShutdown();
+// Closes this copy's use of the thread-name block; after the handler thread stopped, which
+// names threads in its reports.
+void ThreadNameBlockShutdown();
 
 // Connects the capture layer and the handling pipeline (both ways), and undoes it.
 void LinkCaptureToPipeline();

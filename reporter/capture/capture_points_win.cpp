@@ -152,10 +152,10 @@ bool HandOverOnHelperThread(EXCEPTION_POINTERS* pointers, uint8_t source, bool c
 LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   if (tRaise.reported != &record && record.ExceptionCode != kThreadNamingException) {
-    const bool canContinue = GetCurrentThreadId() != MainThreadId();
+    // Nothing handles it after this filter: the program cannot go on from here.
     if (record.ExceptionCode != EXCEPTION_STACK_OVERFLOW ||
-        !HandOverOnHelperThread(pointers, 14, canContinue))
-      HandOverSystemException(pointers, 14, canContinue);
+        !HandOverOnHelperThread(pointers, 14, false))
+      HandOverSystemException(pointers, 14, false);
   }
   CapturePoints* points = InstalledPoints();
   LPTOP_LEVEL_EXCEPTION_FILTER previous = points != nullptr ? points->RuntimeFilter() : nullptr;
@@ -184,49 +184,79 @@ struct StartBlock {
   void* parameter;
 };
 
-EXCEPTION_DISPOSITION __cdecl ThreadFrameHandler(EXCEPTION_RECORD* record, void*,
-                                                 CONTEXT* context, void*) {
-  if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) == 0 &&
-      record->ExceptionCode != kThreadNamingException && tRaise.reported != record) {
-    tRaise.reported = record;
-    CaptureObject object = OsExceptionObject(*record);
-    HandOver(16, object, CheckExceptionAddress(AddressOf(record->ExceptionAddress)), context,
-             true);
-  }
-  return ExceptionContinueSearch;
-}
-
 // The start routine inside an exception frame of its own: the registration record lives
-// on this routine's stack while the start routine runs.
+// on this routine's stack while the start routine runs. QxLeaveExceptionFrame, given that
+// record after the frames above it were unwound, returns from QxRunInExceptionFrame with
+// -1, the callee-saved registers as they were at its entry.
 extern "C" DWORD __cdecl QxRunInExceptionFrame(LPTHREAD_START_ROUTINE start, void* parameter,
                                                void* handler);
+extern "C" [[noreturn]] void __cdecl QxLeaveExceptionFrame(void* registration);
 asm(R"(
   .text
   .globl _QxRunInExceptionFrame
 _QxRunInExceptionFrame:
   pushl %ebp
   movl %esp, %ebp
+  pushl %ebx
+  pushl %esi
+  pushl %edi
   pushl 16(%ebp)
   pushl %fs:0
   movl %esp, %fs:0
   pushl 12(%ebp)
   call *8(%ebp)
+QxFrameLeft:
   movl (%esp), %ecx
   movl %ecx, %fs:0
-  movl %ebp, %esp
+  leal -12(%ebp), %esp
+  popl %edi
+  popl %esi
+  popl %ebx
   popl %ebp
   ret
+  .globl _QxLeaveExceptionFrame
+_QxLeaveExceptionFrame:
+  movl 4(%esp), %eax
+  movl %eax, %esp
+  leal 20(%eax), %ebp
+  movl $-1, %eax
+  jmp QxFrameLeft
 )");
+
+// A fault nobody below handled ends this thread, not the process: it is reported as one
+// the program can continue after, the frames above are unwound, and the start routine's
+// frame returns -1 as the thread's result.
+EXCEPTION_DISPOSITION __cdecl ThreadFrameHandler(EXCEPTION_RECORD* record, void* registration,
+                                                 CONTEXT* context, void*) {
+  if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0 ||
+      record->ExceptionCode == kThreadNamingException)
+    return ExceptionContinueSearch;
+  if (tRaise.reported != record) {
+    tRaise.reported = record;
+    CaptureObject object = OsExceptionObject(*record);
+    HandOver(16, object, CheckExceptionAddress(AddressOf(record->ExceptionAddress)), context,
+             true);
+  }
+  RtlUnwind(registration, nullptr, record, nullptr);
+  QxLeaveExceptionFrame(registration);
+}
 
 DWORD RunInFrame(StartBlock block) {
   return QxRunInExceptionFrame(block.start, block.parameter,
                                reinterpret_cast<void*>(ThreadFrameHandler));
 }
 
-DWORD WINAPI WrappedThreadStart(void* parameter) {
+DWORD WINAPI WrappedWorkItem(void* parameter) {
   StartBlock block = *static_cast<StartBlock*>(parameter);
   HeapFree(GetProcessHeap(), 0, parameter);
   return RunInFrame(block);
+}
+
+// A thread's record goes with its start routine: the id may be given to a new thread.
+DWORD WINAPI WrappedThreadStart(void* parameter) {
+  DWORD result = WrappedWorkItem(parameter);
+  RemoveThreadInfo(GetCurrentThreadId());
+  return result;
 }
 
 using CreateThreadFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE,
@@ -264,7 +294,7 @@ BOOL WINAPI HookedQueueUserWorkItem(LPTHREAD_START_ROUTINE start, PVOID paramete
   auto* block = static_cast<StartBlock*>(HeapAlloc(GetProcessHeap(), 0, sizeof(StartBlock)));
   if (block == nullptr) return real(start, parameter, flags);
   *block = {start, parameter};
-  if (real(WrappedThreadStart, block, flags)) return TRUE;
+  if (real(WrappedWorkItem, block, flags)) return TRUE;
   HeapFree(GetProcessHeap(), 0, block);
   return FALSE;
 }
@@ -337,7 +367,6 @@ std::string OsExceptionMessage(const EXCEPTION_RECORD& record) {
     case EXCEPTION_FLT_DENORMAL_OPERAND:
     case EXCEPTION_FLT_INVALID_OPERATION:
     case EXCEPTION_FLT_STACK_CHECK: return "Invalid floating point operation";
-    case EXCEPTION_FLT_DIVIDE_BY_ZERO: return "Floating point division by zero";
     case EXCEPTION_FLT_INEXACT_RESULT: return "Floating point inexact result";
     case EXCEPTION_FLT_OVERFLOW: return "Floating point overflow";
     case EXCEPTION_FLT_UNDERFLOW: return "Floating point underflow";

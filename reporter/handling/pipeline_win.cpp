@@ -5,8 +5,10 @@
 #include <exception>
 
 #include "decoder_win.h"
+#include "desktop_visibility_win.h"
 #include "exception_classes.h"
 #include "handler_tables_win.h"
+#include "own_security_win.h"
 #include "process_registries.h"
 #include "progress_alert_win.h"
 #include "report_file_win.h"
@@ -143,6 +145,9 @@ void TakeOverRestartBlock() {
 
 bool ExecutableIsThisModule() { return ReporterModule() == GetModuleHandleA(nullptr); }
 
+// A window nobody sees waits for a click forever and takes the thread that opened it along.
+bool WindowsSeen() { return WindowsCanBeSeen(ExecutableIsThisModule()); }
+
 IKVExceptionEx* ExOf(IKVException* exception, ComPtr<IKVExceptionEx>& holder) {
   holder = ComPtr<IKVException>(exception).As<IKVExceptionEx>(IID_IKVExceptionEx);
   return holder.Get();
@@ -174,6 +179,16 @@ std::string HeadlineOf(IKVException* exception) {
   ReplaceIgnoringCase(text, "%exceptClass%", exception->ExceptionClass());
   ReplaceIgnoringCase(text, "%exceptMsg%", message.empty() ? std::string("Unknown") : message);
   return text;
+}
+
+// What the box would have said, on one line, for the report file of a process whose
+// windows nobody sees.
+std::string UnseenLine(const std::string& headline, const std::string& message) {
+  std::string line = "Not shown (no visible desktop): " + headline;
+  if (!message.empty()) line += " " + message;
+  for (char& c : line)
+    if (c == '\r' || c == '\n') c = ' ';
+  return line;
 }
 
 // ---- the report object's links into the pipeline ----
@@ -471,8 +486,9 @@ ComPtr<IKVException> CreateExceptionObject(const ExceptionRequest& request) {
   // The class and message are read while the object surely lives.
   Guarded([&] { exception->ExceptionClass(); });
   Guarded([&] {
-    created->SetProgressWindow(
-        CreateProgressWindow(exception->GetPlWaitTitle(), settings->ModuleHandle(), "KVIPLWAIT"));
+    if (WindowsSeen())
+      created->SetProgressWindow(CreateProgressWindow(exception->GetPlWaitTitle(),
+                                                      settings->ModuleHandle(), "KVIPLWAIT"));
   });
   Guarded([&] { ApplyFilters(exception.Get(), settings.Get()); });
   exception->SetAttachScreenshot(exception->WantScreenshot());
@@ -590,6 +606,7 @@ void ProcessException(const HandOverRecord& record) {
       // Web-server mode needs the request entry of a web-server capture point, which this
       // module does not have.
       bool console = IsConsoleProgram();
+      bool seen = console || WindowsSeen();
       if (!handled) {
         if (e->GetAutoSave() || e->GetAutoSend() || e->GetAutoClip())
           e->AddReportCallback(AutoActionsOnComplete, true);
@@ -599,7 +616,7 @@ void ProcessException(const HandOverRecord& record) {
           e->Show();
         }
       }
-      if (e->CanContinue() && e->ShowMode() != 4 && !console) {
+      if (e->CanContinue() && e->ShowMode() != 4 && !console && seen) {
         // The exception box and its buttons did the rest.
       } else if (RepeatRule(e->GetAutoClose()) ||
                  (!e->CanContinue() && !RepeatRule(e->GetAutoRestart()))) {
@@ -737,12 +754,15 @@ void ShowToUser(IKVException* exception) {
     // box (0), the assistant's fallback (1) and the short boxes (2, 3).
     uint32_t mode = exception->ShowMode();
     if (mode > 3) return;
-    if (ProcessBlockedTest(kBlockedLimitMs)) return;
     std::string text = HeadlineOf(exception);
-    if (exception->ExceptionType() != kTypeFreeze) {
-      std::string message = exception->ExceptionMessage();
-      if (!message.empty()) text += "\r\n\r\n" + message;
+    std::string message =
+        exception->ExceptionType() != kTypeFreeze ? exception->ExceptionMessage() : std::string();
+    if (!WindowsSeen()) {
+      AppendReportFileLine(exception, UnseenLine(text, message));
+      return;
     }
+    if (ProcessBlockedTest(kBlockedLimitMs)) return;
+    if (!message.empty()) text += "\r\n\r\n" + message;
     MessageBoxA(nullptr, text.c_str(), exception->GetTitleBar().c_str(),
                 MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
   });
@@ -759,9 +779,11 @@ void RestartProgram() {
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                         nullptr, nullptr, &startup, &process))
       return;
+    // The restarted process runs as the same user, which the block admits.
     std::string name = ProcessObjectName("qelExceptRestart", process.dwProcessId);
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(RestartBlock), name.c_str());
+    OwnProcessSecurity security;
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, security.Attributes(),
+                                        PAGE_READWRITE, 0, sizeof(RestartBlock), name.c_str());
     if (mapping != nullptr) {
       if (void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(RestartBlock))) {
         HANDLE duplicate = nullptr;

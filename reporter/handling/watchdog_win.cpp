@@ -4,6 +4,7 @@
 
 #include "handler_tables_win.h"
 #include "handling_core.h"
+#include "own_security_win.h"
 #include "pipeline_win.h"
 #include "process_registries.h"
 #include "thread_names_win.h"
@@ -27,9 +28,11 @@ LRESULT Watchdog::OnPing(void* self, WPARAM wParam, LPARAM) {
 
 HANDLE Watchdog::Mutex() {
   if (PipelineLinks().watchdogMutex != nullptr) return PipelineLinks().watchdogMutex();
-  if (ownMutex_ == nullptr)
-    ownMutex_ = CreateMutexA(
-        nullptr, FALSE, ProcessObjectName("qelExceptWatchdogMtx", GetCurrentProcessId()).c_str());
+  if (ownMutex_ == nullptr) {
+    OwnProcessSecurity security;
+    ownMutex_ = CreateMutexA(security.Attributes(), FALSE,
+                             ProcessObjectName("qelExceptWatchdogMtx", GetCurrentProcessId()).c_str());
+  }
   return ownMutex_;
 }
 

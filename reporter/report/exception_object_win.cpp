@@ -243,41 +243,39 @@ void TIKVException::BuildHeader() {
   }
   std::vector<ReportField> pairs;
   size_t beforeCrc = 0;
-  // `always` pairs are gathered even when their value comes out empty.
-  auto gather = [&](const char* label, auto&& value, bool always) {
-    Guarded([&] {
-      std::string text = value();
-      if (always || !TrimmedText(text).empty()) pairs.emplace_back(label, text);
-    });
+  // A pair whose value comes out empty is gathered all the same: set content shows no line
+  // for it, but it counts for the insertion point below, so that where later fields go
+  // does not depend on what this machine happens to leave empty.
+  auto gather = [&](const char* label, auto&& value) {
+    Guarded([&] { pairs.emplace_back(label, value()); });
   };
   ReportTime now{time_.wYear,   time_.wMonth,  time_.wDayOfWeek, time_.wDay,
                  time_.wHour,   time_.wMinute, time_.wSecond,    time_.wMilliseconds};
   pairs.emplace_back("date/time", HeaderDateTimeText(now));
-  gather("computer name", ComputerNameValue, false);
-  gather("wts client name", WtsClientNameValue, false);
-  gather("user name", UserNameValue, false);
-  gather("registered owner", RegisteredOwnerValue, false);
-  gather("operating system", OperatingSystemValue, true);
-  gather("system language", SystemLanguageValue, true);
-  gather("system up time", SystemUpTimeValue, true);
-  gather("program up time", ProgramUpTimeValue, true);
+  gather("computer name", ComputerNameValue);
+  gather("wts client name", WtsClientNameValue);
+  gather("user name", UserNameValue);
+  gather("registered owner", RegisteredOwnerValue);
+  gather("operating system", OperatingSystemValue);
+  gather("system language", SystemLanguageValue);
+  gather("system up time", SystemUpTimeValue);
+  gather("program up time", ProgramUpTimeValue);
   Guarded([&] {
     int count = 0;
     std::string name = ProcessorName(count);
-    if (name.empty()) return;
-    if (count == 1)
+    if (name.empty() || count == 1)
       pairs.emplace_back("processor", name);
     else
       pairs.emplace_back("processors", std::to_string(count) + "x " + name);
   });
-  gather("physical memory", PhysicalMemoryValue, true);
+  gather("physical memory", PhysicalMemoryValue);
   // "system resources" exists only on the Windows 95 family, which this build does not run on.
-  gather("free disk space", FreeDiskSpaceValue, true);
-  gather("display mode", DisplayModeValue, true);
-  gather("process id", ProcessIdValue, true);
-  gather("allocated memory", AllocatedMemoryValue, true);
-  gather("command line", CommandLineValue, false);
-  gather("executable", [] { return ModuleFileName(nullptr); }, true);
+  gather("free disk space", FreeDiskSpaceValue);
+  gather("display mode", DisplayModeValue);
+  gather("process id", ProcessIdValue);
+  gather("allocated memory", AllocatedMemoryValue);
+  gather("command line", CommandLineValue);
+  gather("executable", [] { return ModuleFileName(nullptr); });
   Guarded([&] {
     HMODULE reporter = ReporterModule();
     if (reporter != GetModuleHandleA(nullptr))
@@ -291,10 +289,10 @@ void TIKVException::BuildHeader() {
     pairs.emplace_back(isExecutable ? "exec. date/time" : "module date/time", date);
     std::string version = Version();
     if (version.empty()) version = FileVersionValue(file);
-    if (!version.empty()) pairs.emplace_back("version", version);
+    pairs.emplace_back("version", version);
   });
-  gather("bde version", BdeVersionValue, false);
-  gather("compiled with", CompiledWithValue, true);
+  gather("bde version", BdeVersionValue);
+  gather("compiled with", CompiledWithValue);
   pairs.emplace_back("qelExcept version", kQelExceptVersion);
   for (const ReportPlugin& plugin : PluginsInSettingOrder(ReadText("Plugins"))) {
     if (plugin.ownSection) continue;

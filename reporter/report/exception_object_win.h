@@ -145,6 +145,7 @@ class TIKVException final : public TIKVSettings,
   bool Complete() const { return complete_; }
   // The progress window shown while a caller waits for the complete report.
   void SetProgressWindow(ComPtr<IProgressAlert> window) { progress_ = std::move(window); }
+  bool HasProgressWindow() const { return static_cast<bool>(progress_); }
   const std::shared_ptr<void>& PreparedStack() const { return facts_.preparedStack; }
 
  protected:

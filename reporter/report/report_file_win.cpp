@@ -205,6 +205,18 @@ bool SaveReportFile(const std::string& explicitName, const std::string& reportTe
   }
 }
 
+bool AppendReportFileLine(IKVSettings* settings, const std::string& line) {
+  if (settings == nullptr) return false;
+  try {
+    std::string path =
+        AbsoluteReportPath(ReportFileName(settings), FolderOf(ModuleFileName(nullptr)));
+    // Without settings the line is only appended: no duplicate search, no trimming.
+    return SaveReportFile(path, line, nullptr, nullptr, true);
+  } catch (...) {
+    return false;
+  }
+}
+
 void AutoSaveCheck(IKVException* exception) {
   if (exception == nullptr) return;
   try {

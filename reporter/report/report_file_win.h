@@ -20,6 +20,10 @@ std::string ReportFileName(IKVSettings* settings);
 bool SaveReportFile(const std::string& name, const std::string& report, HWND parent,
                     IKVSettings* settings, bool silent);
 
+// Appends one line to the settings' report file (made absolute as an automatic save makes
+// it), for what the reporter did instead of showing a window. True when it was written.
+bool AppendReportFileLine(IKVSettings* settings, const std::string& line);
+
 // The automatic save of a finished exception, at most once per exception.
 void AutoSaveCheck(IKVException* exception);
 

@@ -2,12 +2,19 @@
 
 #include <cstdio>
 
+#include "desktop_visibility_win.h"
+#include "own_security_win.h"
 #include "password_scramble.h"
+#include "settings_open_win.h"
 #include "settings_stream.h"
 
 namespace qx {
 
 namespace {
+
+// Long enough for any copy of the reporter that maps or unmaps the block; only a holder
+// that never lets go waits it out.
+constexpr DWORD kSettingsMutexWaitMs = 2000;
 
 // This copy's view of the shared block and the references it holds on it.
 SettingsBuffer* gBuffer = nullptr;
@@ -44,29 +51,42 @@ std::string AnsiFromUtf8(const char* bytes, size_t count) {
 
 const TextConverter kSystemCodePage{AnsiFromUtf16, AnsiFromUtf8};
 
-// A named mutex that every account may open and that child processes do not inherit.
+// The named mutex that orders the copies of the reporter in this process as they map and
+// unmap the shared block; open to this process's user and SYSTEM only, not inherited.
+// Start-up takes it inside the loader lock, so the wait is bounded: whoever else holds it
+// past the bound makes this copy go on without it (Held() is false) rather than hang the
+// thread that loads the module.
 class SettingsMutex {
  public:
   SettingsMutex() {
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);  // null DACL: everybody
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    OwnProcessSecurity security;
     std::string name = ProcessObjectName("qelExceptSettingsMtx", GetCurrentProcessId());
-    handle_ = CreateMutexA(&attributes, FALSE, name.c_str());
-    if (handle_ != nullptr) WaitForSingleObject(handle_, INFINITE);
+    handle_ = CreateMutexA(security.Attributes(), FALSE, name.c_str());
+    if (handle_ == nullptr) return;
+    DWORD result = WaitForSingleObject(handle_, kSettingsMutexWaitMs);
+    held_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
   }
   ~SettingsMutex() {
     if (handle_ == nullptr) return;
-    ReleaseMutex(handle_);
+    if (held_) ReleaseMutex(handle_);
     CloseHandle(handle_);
   }
   SettingsMutex(const SettingsMutex&) = delete;
   SettingsMutex& operator=(const SettingsMutex&) = delete;
 
+  bool Held() const { return held_; }
+
  private:
   HANDLE handle_ = nullptr;
+  bool held_ = false;
 };
+
+// A block of this copy's own, for when the mutex of the shared one could not be had: the
+// settings work as ever, only other copies of the reporter in the process do not see them.
+HANDLE CreatePrivateBlock() {
+  return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                            sizeof(SettingsBuffer), nullptr);
+}
 
 // Adds 1 to `count` unless it is below `least`; true when it did.
 bool IncrementFrom(volatile LONG& count, LONG least) {
@@ -92,10 +112,17 @@ bool ReferenceBuffer() {
   }
   SettingsMutex mutex;
   if (gBuffer == nullptr) {
-    std::string name = ProcessObjectName("qelExceptSettingsBuf", GetCurrentProcessId());
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(SettingsBuffer), name.c_str());
-    bool existed = mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    HANDLE mapping;
+    bool existed = false;
+    if (mutex.Held()) {
+      OwnProcessSecurity security;
+      std::string name = ProcessObjectName("qelExceptSettingsBuf", GetCurrentProcessId());
+      mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE,
+                                   0, sizeof(SettingsBuffer), name.c_str());
+      existed = mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    } else {
+      mapping = CreatePrivateBlock();
+    }
     void* view = mapping == nullptr
                      ? nullptr
                      : MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SettingsBuffer));
@@ -129,6 +156,8 @@ void ReleaseBuffer() {
     InterlockedDecrement(&gBuffer->refCount);
     return;
   }
+  // Without the mutex (somebody holds it past the bound) the release goes on all the same:
+  // the counts are interlocked, and a module being unloaded must not wait forever.
   SettingsMutex mutex;
   if (gBuffer == nullptr) return;
   bool lastOfCopy = InterlockedDecrement(&gLocalReferences) <= 0;
@@ -271,6 +300,11 @@ void SetSettingsMessageHandler(SettingsMessageHandler handler) { gMessageHandler
 void ShowSettingsMessage(const char* text) {
   if (gMessageHandler != nullptr) {
     gMessageHandler(text);
+    return;
+  }
+  // Nobody could dismiss the box: the message goes to a debugger, if one listens.
+  if (!WindowsCanBeSeen(ReporterModule() == GetModuleHandleA(nullptr))) {
+    OutputDebugStringA(text);
     return;
   }
   MessageBoxA(nullptr, text, "qelExcept", MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_TOPMOST);

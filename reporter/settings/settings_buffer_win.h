@@ -45,8 +45,9 @@ void UnlistModuleRecord(HMODULE module);
 // This copy's view of the shared block; null while it holds no reference.
 SettingsBuffer* MappedSettingsBuffer();
 
-// Internal errors of the settings store are shown as message boxes with the caption
-// "qelExcept"; tests replace the box by a handler of their own (null restores it).
+// Internal errors of the reporter's start-up are shown as message boxes with the caption
+// "qelExcept" (on a desktop nobody sees, sent to the debugger instead); tests replace the
+// box by a handler of their own (null restores it).
 using SettingsMessageHandler = void (*)(const char* text);
 void SetSettingsMessageHandler(SettingsMessageHandler handler);
 void ShowSettingsMessage(const char* text);

@@ -144,6 +144,10 @@ void SettingsStartup() {
 
 void SettingsShutdown() {
   UnlistModuleRecord(ReporterModule());
+  ReleaseMainSettings();
+}
+
+void ReleaseMainSettings() {
   IKVModuleSettings* main = nullptr;
   {
     CriticalSectionGuard guard(MainLock());

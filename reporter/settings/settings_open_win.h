@@ -16,6 +16,8 @@ HMODULE ReporterModule();
 void SettingsStartup();
 // Unlists this module's record and releases the main settings; call from shut-down.
 void SettingsShutdown();
+// Releases the main settings (start-up found them invalid); MainSettings() is empty after.
+void ReleaseMainSettings();
 
 // The main settings of this module (empty before start-up and after shut-down).
 ComPtr<IKVModuleSettings> MainSettings();

@@ -117,6 +117,9 @@ TEST(Imports, RedirectAndRestoreInThisModule) {
 std::atomic<int> gHandOvers{0};
 CaptureRecord gLast;
 std::string gLastClass, gLastMessage;
+// The faulting thread's record as the report saw it.
+ThreadInfoRecord gThreadRecord;
+bool gThreadRecordFound = false;
 
 void RecordHandOver(const CaptureRecord& record) {
   ++gHandOvers;
@@ -124,7 +127,8 @@ void RecordHandOver(const CaptureRecord& record) {
   gLast.context = nullptr;
   gLastClass = record.object ? record.object->className : "";
   gLastMessage = record.object ? record.object->message : "";
-  if (record.source == 16) ExitThread(7);  // the test's own way out of the faulting thread
+  gThreadRecordFound = false;
+  FindThreadInfo(record.threadId, 50, gThreadRecord, gThreadRecordFound);
 }
 
 DWORD WINAPI FaultingThread(void*) {
@@ -132,8 +136,28 @@ DWORD WINAPI FaultingThread(void*) {
   return 0;
 }
 
+DWORD WINAPI ReturningThread(void*) { return 5; }
+
 __attribute__((noinline)) HANDLE StartFaultingThread(DWORD& id) {
   return CreateThread(nullptr, 0, FaultingThread, nullptr, 0, &id);
+}
+
+// Runs a thread through the hook to its end: its exit code.
+DWORD RunThreadToEnd(LPTHREAD_START_ROUTINE start, DWORD& id) {
+  HANDLE thread = CreateThread(nullptr, 0, start, nullptr, 0, &id);
+  EXPECT_NE(thread, nullptr);
+  if (thread == nullptr) return 0;
+  EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeThread(thread, &code);
+  CloseHandle(thread);
+  return code;
+}
+
+bool ThreadRecorded(DWORD id) {
+  ThreadInfoRecord record;
+  bool found = false;
+  return FindThreadInfo(id, 50, record, found) && found;
 }
 
 TEST(CapturePoints, AThreadStartedThroughTheHookReportsItsFaultAndCreator) {
@@ -148,29 +172,47 @@ TEST(CapturePoints, AThreadStartedThroughTheHookReportsItsFaultAndCreator) {
   DWORD code = 0;
   GetExitCodeThread(thread, &code);
   CloseHandle(thread);
-  EXPECT_EQ(code, 7u);
+  // The fault ended only that thread, with -1; the process goes on.
+  EXPECT_EQ(code, static_cast<DWORD>(-1));
   EXPECT_EQ(gHandOvers.load(), 1);
   EXPECT_EQ(gLast.source, 16);
+  EXPECT_TRUE(gLast.canContinue);
   EXPECT_EQ(gLast.threadId, id);
   EXPECT_EQ(gLastClass, "QelException");
   EXPECT_EQ(gLastMessage.rfind("Access violation at address $", 0), 0u) << gLastMessage;
   EXPECT_NE(gLastMessage.find("in module 'capture_test.exe'. Write of address $0"),
             std::string::npos) << gLastMessage;
   EXPECT_TRUE(gLast.preparedStack != nullptr);
-  ThreadInfoRecord record;
-  bool found = false;
-  ASSERT_TRUE(FindThreadInfo(id, 50, record, found));
-  ASSERT_TRUE(found);
-  EXPECT_EQ(record.creatorThreadId, GetCurrentThreadId());
+  // While the fault was reported the thread's record named its creator; it went with the
+  // thread.
+  ASSERT_TRUE(gThreadRecordFound);
+  EXPECT_EQ(gThreadRecord.creatorThreadId, GetCurrentThreadId());
   auto creator = reinterpret_cast<uintptr_t>(StartFaultingThread);
-  EXPECT_GT(record.creatorAddress, creator);
-  EXPECT_LT(record.creatorAddress, creator + 64);
+  EXPECT_GT(gThreadRecord.creatorAddress, creator);
+  EXPECT_LT(gThreadRecord.creatorAddress, creator + 64);
+  EXPECT_FALSE(ThreadRecorded(id));
   // The recording handler saw the raise on that thread, not on this one.
   uint32_t address;
   CONTEXT context;
   EXPECT_FALSE(ThreadRaiseRecord(address, context));
   RemoveCapturePoints();
   EXPECT_FALSE(CapturePointsInstalled());
+  CaptureHandOver = nullptr;
+}
+
+TEST(CapturePoints, AHookedThreadThatReturnsKeepsItsResultAndLeavesNoRecord) {
+  CaptureHandOver = RecordHandOver;
+  gHandOvers = 0;
+  InstallCapturePoints(GetModuleHandleA(nullptr), true);
+  ASSERT_TRUE(CapturePointsInstalled());
+  DWORD id = 0;
+  EXPECT_EQ(RunThreadToEnd(ReturningThread, id), 5u);
+  EXPECT_FALSE(ThreadRecorded(id));
+  // A second faulting thread after the first: each ends alone, the process stays.
+  EXPECT_EQ(RunThreadToEnd(FaultingThread, id), static_cast<DWORD>(-1));
+  EXPECT_EQ(RunThreadToEnd(FaultingThread, id), static_cast<DWORD>(-1));
+  EXPECT_EQ(gHandOvers.load(), 2);
+  RemoveCapturePoints();
   CaptureHandOver = nullptr;
 }
 
@@ -254,6 +296,11 @@ TEST(FaultTexts, MessagesOfSystemExceptions) {
   EXPECT_EQ(OsExceptionMessage(record), "Stack overflow");
   record.ExceptionCode = 0xE0001234;
   EXPECT_EQ(OsExceptionMessage(record), "External exception E0001234");
+  // Floating-point division by zero has no message of its own.
+  record.ExceptionCode = EXCEPTION_FLT_DIVIDE_BY_ZERO;
+  EXPECT_EQ(OsExceptionMessage(record), "External exception C000008E");
+  record.ExceptionCode = EXCEPTION_FLT_OVERFLOW;
+  EXPECT_EQ(OsExceptionMessage(record), "Floating point overflow");
 }
 
 TEST(FileCheck, ChecksumOfAFileAndAChangedFile) {

@@ -1,7 +1,8 @@
 // A window program (no console) that hands one exception over and watches for the box the
 // pipeline shows, reads it, writes "caption|text" into the file named on its command line
-// and dismisses it. Arguments: show mode, output file. Exit code: 0 after a box was seen,
-// 1 when none appeared, 2 on bad arguments.
+// and dismisses it. Arguments: show mode, output file, and "unseen" to play a service whose
+// window station nobody sees (the report is then saved automatically into the output
+// file). Exit code: 0 after a box was seen, 1 when none appeared, 2 on bad arguments.
 #include <windows.h>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 
 #include "exception_classes.h"
 #include "pipeline_win.h"
+#include "process_registries.h"
 #include "settings_open_win.h"
 
 namespace {
@@ -34,6 +36,8 @@ BOOL CALLBACK FindBox(HWND window, LPARAM parameter) {
   return TRUE;
 }
 
+qx::DesktopFacts InvisibleStation() { return qx::DesktopFacts{false, true}; }
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -43,6 +47,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   qx::SettingsStartup();
   qx::HandlingStartup();
   qx::MainSettings()->SetGnShowCfg(mode);
+  if (__argc > 3 && std::string(__argv[3]) == "unseen") {
+    qx::DesktopFactsQuery = InvisibleStation;
+    qx::MainSettings()->SetAutoSave(true);
+    qx::MainSettings()->SetBugRepFile(output);
+  }
 
   std::atomic<bool> seen{false};
   std::atomic<bool> stop{false};

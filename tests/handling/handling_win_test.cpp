@@ -10,8 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "desktop_visibility_win.h"
+#include "exception_object_win.h"
 #include "handler_tables_win.h"
 #include "handling_test_support.h"
+#include "text_lines.h"
 #include "pipeline_win.h"
 #include "process_registries.h"
 #include "report_plugins_win.h"
@@ -336,11 +339,11 @@ TEST_F(Handling, AFreezeAlwaysUsesTheGeneralGroup) {
 // ---- showing ----
 
 // Runs the window program beside this one; its exit code, and what it read off the box.
-long RunGuiChild(uint32_t mode, std::string& box) {
+long RunGuiChild(uint32_t mode, std::string& box, const char* extra = "") {
   std::string output = TempPath("handling_box_");
   DeleteFileA(output.c_str());
   long code = RunChildProcess("\"" + SelfFolder() + "handling_gui_child.exe\" " +
-                                  std::to_string(mode) + " \"" + output + "\"",
+                                  std::to_string(mode) + " \"" + output + "\" " + extra,
                               30000);
   box = ReadWholeFile(output);
   DeleteFileA(output.c_str());
@@ -356,6 +359,44 @@ TEST_F(Handling, AWindowProgramGetsAMessageBoxForShowModesZeroToThreeOnly) {
   EXPECT_NE(box.find("gui failure."), std::string::npos);
   EXPECT_EQ(RunGuiChild(4, box), 1);  // nothing shown; the program just continues
   EXPECT_EQ(box, "");
+}
+
+TEST_F(Handling, OnAStationNobodySeesNoBoxIsShownAndTheReportFileSaysSo) {
+  std::string file;
+  EXPECT_EQ(RunGuiChild(0, file, "unseen"), 1);
+  // The line stands where the box would have been shown; the automatic save follows.
+  std::vector<std::string> lines = Lines(file);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Not shown (no visible desktop): An error occurred in the application. "
+                      "gui failure.");
+  EXPECT_EQ(lines[1], "");
+  EXPECT_NE(file.find("gui failure.", lines[0].size()), std::string::npos);
+}
+
+DesktopFacts InvisibleStation() { return DesktopFacts{false, true}; }
+
+TEST_F(Handling, OnAStationNobodySeesNoProgressWindowIsMade) {
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  ExceptionRequest request;
+  request.settings = main.Get();
+  request.type = kTypeFreeze;
+  request.source = 1;
+  ComPtr<IKVException> shown = CreateExceptionObject(request);
+  DesktopFactsQuery = InvisibleStation;
+  ComPtr<IKVException> unseen = CreateExceptionObject(request);
+  DesktopFactsQuery = nullptr;
+  EXPECT_TRUE(static_cast<TIKVException*>(shown.Get())->HasProgressWindow());
+  EXPECT_FALSE(static_cast<TIKVException*>(unseen.Get())->HasProgressWindow());
+}
+
+TEST_F(Handling, WindowsAreSeenOnAVisibleStationAndInAHostOnlyInAUserSession) {
+  EXPECT_TRUE(WindowsCanBeSeen(DesktopFacts{true, true}, false));
+  EXPECT_TRUE(WindowsCanBeSeen(DesktopFacts{true, false}, true));
+  EXPECT_FALSE(WindowsCanBeSeen(DesktopFacts{true, false}, false));
+  EXPECT_FALSE(WindowsCanBeSeen(DesktopFacts{false, true}, true));
+  EXPECT_FALSE(WindowsCanBeSeen(DesktopFacts{false, true}, false));
+  // This test runs on a desktop, as its window tests do.
+  EXPECT_TRUE(WindowsCanBeSeen(true));
 }
 
 // ---- repeat rule, restart and close ----

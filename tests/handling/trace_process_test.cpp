@@ -2,26 +2,17 @@
 // of the process calls it.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "process_threads_win.h"
+
 namespace {
 
+using qx::ThreadsOfThisProcess;
 using TraceProcess = int32_t(__stdcall*)(int32_t);
-
-int ThreadsOfThisProcess() {
-  int count = 0;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-    count += entry.th32OwnerProcessID == GetCurrentProcessId();
-  CloseHandle(snapshot);
-  return count;
-}
 
 // Loading starts the handler thread from inside the loader; unloading stops it there
 // again, without leaving a thread behind in code that is gone.
