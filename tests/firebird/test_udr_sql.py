@@ -93,11 +93,15 @@ udr_fixture = None
 
 def setUpModule():
     global udf_fixture, udr_fixture
-    udf_fixture = FirebirdFixture(UDF_DIR, udf_cases.declare_sql())
-    udr_fixture = FirebirdFixture(UDF_DIR, declare_udr_sql(),
-                                  udr_modules=[UDR_MODULE, UDR_PROBE])
-    udf_fixture.run_script(udf_cases.TABLES + "COMMIT;\n")
-    udr_fixture.run_script(udf_cases.TABLES + UDR_EXTRA_DECLARATIONS + "COMMIT;\n")
+    try:
+        udf_fixture = FirebirdFixture(UDF_DIR, udf_cases.declare_sql())
+        udr_fixture = FirebirdFixture(UDF_DIR, declare_udr_sql(),
+                                      udr_modules=[UDR_MODULE, UDR_PROBE])
+        udf_fixture.run_script(udf_cases.TABLES + "COMMIT;\n")
+        udr_fixture.run_script(udf_cases.TABLES + UDR_EXTRA_DECLARATIONS + "COMMIT;\n")
+    except BaseException:
+        tearDownModule()  # unittest skips it when set-up fails
+        raise
     udf_cases.fixture = BothDeclarations(udf_fixture, udr_fixture)
 
 
