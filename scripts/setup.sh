@@ -41,6 +41,8 @@ packages=(
   # Linux build of the SQL functions, run in a real Firebird 3 engine (embedded); locale
   # sources so tests can build a locale of their own
   firebird3.0-server firebird3.0-utils firebird-dev locales
+  # the UDR module: UdrCppEngine.h builds its messages with Boost.Preprocessor
+  libboost-dev
   # debug-information map: native zlib, libFuzzer
   zlib1g-dev clang
 )

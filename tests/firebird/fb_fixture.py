@@ -6,6 +6,13 @@ folder (UdfAccess is a global setting) runs it without touching the system's
 configuration. Lock and temporary files go into the same folder, the database into a
 fresh temporary folder per run. isql-fb is the client; in embedded mode it runs the
 engine in its own process and needs no server and no password.
+
+UDR modules load from the folder that plugins.conf names for the UDR plug-in. There
+`$(dir_plugins)` means the installed engine's folder even under a private root, so with
+`udr_modules` the root gets a plugins folder of its own (links to the installed plug-ins
+plus a udr folder with copies of our modules: the engine checks that a module's entry
+point lies in the very file it opened, which a link's target does not) and a plugins.conf
+naming that udr folder by its absolute path.
 """
 
 import os
@@ -24,8 +31,10 @@ class SqlError(AssertionError):
 
 
 class FirebirdFixture:
-    def __init__(self, udf_dir, declare_sql, extra_env=None, extra_conf="", more_udf_dirs=()):
+    def __init__(self, udf_dir, declare_sql, extra_env=None, extra_conf="", more_udf_dirs=(),
+                 udr_modules=()):
         self.udf_dirs = [os.path.abspath(udf_dir)] + list(more_udf_dirs)
+        self.udr_modules = [os.path.abspath(m) for m in udr_modules]
         self.work = tempfile.mkdtemp(prefix="qx-firebird-")
         self.root = os.path.join(self.work, "root")
         self.database = os.path.join(self.work, "test.fdb")
@@ -47,15 +56,38 @@ class FirebirdFixture:
 
     def _make_root(self, extra_conf):
         os.makedirs(self.root)
-        for name in ("firebird.msg", "intl", "lib", "plugins", "include"):
+        for name in ("firebird.msg", "intl", "lib", "include"):
             os.symlink(os.path.join(ENGINE_HOME, name), os.path.join(self.root, name))
         for name in ("databases.conf", "plugins.conf", "fbtrace.conf"):
             shutil.copy(os.path.join(SYSTEM_CONF, name), os.path.join(self.root, name))
+        if self.udr_modules:
+            self._make_plugins()
+        else:
+            os.symlink(os.path.join(ENGINE_HOME, "plugins"), os.path.join(self.root, "plugins"))
         with open(os.path.join(self.root, "firebird.conf"), "w") as conf:
             conf.write("UdfAccess = Restrict %s\n" % ";".join(self.udf_dirs))
             conf.write(extra_conf)
         os.makedirs(os.path.join(self.root, "lock"))
         os.makedirs(os.path.join(self.root, "tmp"))
+
+    def _make_plugins(self):
+        plugins = os.path.join(self.root, "plugins")
+        udr = os.path.join(plugins, "udr")
+        os.makedirs(udr)
+        installed = os.path.join(ENGINE_HOME, "plugins")
+        for name in os.listdir(installed):
+            if name != "udr":
+                os.symlink(os.path.join(installed, name), os.path.join(plugins, name))
+        for module in self.udr_modules:
+            shutil.copy(module, os.path.join(udr, os.path.basename(module)))
+        conf_path = os.path.join(self.root, "plugins.conf")
+        with open(conf_path) as conf:
+            text = conf.read()
+        text, count = re.subn(r"path\s*=\s*\$\(dir_plugins\)/udr", "path = " + udr, text)
+        if count != 1:
+            raise RuntimeError("%s: no UDR path to replace" % conf_path)
+        with open(conf_path, "w") as conf:
+            conf.write(text)
 
     def close(self):
         shutil.rmtree(self.work, ignore_errors=True)
@@ -66,6 +98,13 @@ class FirebirdFixture:
             script = script.encode("latin-1")
         if database == "default":
             script = b"CONNECT '%s';\n" % self.database.encode() + script
+        returncode, out, err = self.session(script, env)
+        if check and (returncode != 0 or err.strip()):
+            raise SqlError("isql-fb failed (%d):\n%s\n%s" % (returncode, err, out[-2000:]))
+        return out
+
+    def session(self, script, env=None):
+        """Runs SQL bytes in one isql-fb session: (exit code, stdout, stderr)."""
         path = os.path.join(self.work, "script.sql")
         with open(path, "wb") as f:
             f.write(script)
@@ -75,11 +114,7 @@ class FirebirdFixture:
         done = subprocess.run([ISQL, "-q", "-user", "SYSDBA", "-i", path],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               env=run_env, timeout=600)
-        out = done.stdout.decode("latin-1")
-        err = done.stderr.decode("latin-1")
-        if check and (done.returncode != 0 or err.strip()):
-            raise SqlError("isql-fb failed (%d):\n%s\n%s" % (done.returncode, err, out[-2000:]))
-        return out
+        return done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
 
     # -- queries whose results are read exactly as the client receives them --------------
 
@@ -95,11 +130,16 @@ class FirebirdFixture:
 
         Text comes back as bytes (through an OCTETS cast, which isql prints in hex), NULL
         as None. A statement that fails is missing from the result."""
+        return self.outcome(cases, env)[0]
+
+    def outcome(self, cases, env=None):
+        """Like values, and also the session's error output: (results, stderr)."""
         script = ["SET LIST ON;"]
         for label, kind, expr in cases:
             script.append("SELECT '%s' AS K, %s AS R FROM rdb$database;"
                           % (label, self.WRAP[kind].format(expr)))
-        out = self.run_script("\n".join(script) + "\n", env=env, check=False)
+        script = ("CONNECT '%s';\n" % self.database + "\n".join(script) + "\n").encode("latin-1")
+        _, out, err = self.session(script, env)
         kinds = {label: kind for label, kind, _ in cases}
         results = {}
         label = None
@@ -112,7 +152,7 @@ class FirebirdFixture:
             if m and label is not None:
                 results[label] = self._parse(kinds[label], (m.group(1) or "").strip())
                 label = None
-        return results
+        return results, err
 
     @staticmethod
     def _parse(kind, raw):

@@ -3,6 +3,9 @@
 
 Exports: exactly the fourteen names with their ordinals, undecorated.
 Imports: Windows system DLLs and ib_util.dll only (no mingw runtime DLLs).
+
+With --udr, QXUdr.dll's tables: the one export firebird_udr_plugin, and system DLLs only
+(the engine hands the module everything else through interfaces).
 """
 import re
 import subprocess
@@ -14,6 +17,8 @@ EXPECTED_EXPORTS = {
     9: "fn_minvalue", 10: "fn_inttocnk", 11: "fn_incday", 12: "fn_clearbit",
     13: "fn_checkbit", 14: "fn_setbit",
 }
+
+UDR_EXPORTS = {1: "firebird_udr_plugin"}
 
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll",
@@ -27,6 +32,9 @@ SYSTEM_DLLS = {
 
 def main():
     objdump, dll = sys.argv[1], sys.argv[2]
+    udr = "--udr" in sys.argv[3:]
+    expected_exports = UDR_EXPORTS if udr else EXPECTED_EXPORTS
+    host_dlls = set() if udr else {"ib_util.dll"}
     text = subprocess.run([objdump, "-p", dll], check=True, capture_output=True,
                           text=True).stdout
     failures = []
@@ -44,17 +52,17 @@ def main():
             names[int(m.group(1)) + 1] = m.group(2)
     else:
         failures.append("no export name table")
-    if names != EXPECTED_EXPORTS:
+    if names != expected_exports:
         failures.append(f"exports differ: got {sorted(names.items())}")
     for name in names.values():
         if "@" in name or name.startswith("_"):
             failures.append(f"decorated export {name}")
 
     imports = {m.group(1).lower() for m in re.finditer(r"DLL Name:\s*(\S+)", text)}
-    if "ib_util.dll" not in imports:
+    if not host_dlls <= imports:
         failures.append("ib_util.dll is not imported")
-    for dll_name in sorted(imports - SYSTEM_DLLS - {"ib_util.dll"}):
-        failures.append(f"imports a DLL that is neither a system DLL nor ib_util.dll: {dll_name}")
+    for dll_name in sorted(imports - SYSTEM_DLLS - host_dlls):
+        failures.append(f"imports a DLL that is neither a system DLL nor {host_dlls or 'none'}: {dll_name}")
     ib_util = text.split("DLL Name: ib_util.dll", 1)
     if len(ib_util) == 2:
         block = ib_util[1].split("DLL Name:", 1)[0]
