@@ -117,7 +117,7 @@ void GetBlobValueBody(Call& c) { c.ReturnText(GetBlobValue(c.Blob(0), c.Text(1),
 constexpr Signature kTrimRtf{"fn_TrimRTF", 1, {kBlb}, kBlb};
 void TrimRtfBody(Call& c) {
   std::string text = c.Blob(0);
-  if (!text.empty() && !HasVisibleText(RichTextToPlain(text))) text.clear();
+  if (!text.empty() && RichTextIsBlank(text)) text.clear();
   c.ReturnBlob(text);
 }
 
