@@ -814,6 +814,14 @@ DWORD HandlerThreadId() {
   return pipeline != nullptr ? pipeline->ThreadId() : 0;
 }
 
+void ReserveEmergencyMemory() {
+  if (Pipeline* pipeline = RunningPipeline()) pipeline->ReserveEmergencyMemory();
+}
+
+void ReleaseEmergencyMemory() {
+  if (Pipeline* pipeline = RunningPipeline()) pipeline->ReleaseEmergencyMemory();
+}
+
 // ---- start-up and shut-down ----
 
 void HandlingStartup() {
