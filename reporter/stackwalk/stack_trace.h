@@ -73,6 +73,8 @@ struct TraceStackInput {
   bool isExternal = false;
   bool isException = false;
   uint32_t currentAddress = 0;
+  // The exception the reporter is handling (0: none): a failing phase's text names it.
+  uint32_t handledExceptionAddress = 0;
 };
 
 // The outputs of one trace.

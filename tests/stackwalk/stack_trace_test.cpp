@@ -375,6 +375,31 @@ TEST(StackTraceFailures, AFailingPhaseBecomesTheInternalErrorText) {
             "00401203 +3 test.exe Unit1 31 +1 B");
 }
 
+TEST(StackTraceFailures, AFailingPhaseNamesTheHandledExceptionsLocation) {
+  BuiltStack stack = MakeStack({kRetMainA, kRetAB}, true);
+  Fixture f(stack);
+  f.memory.failMaps = 1;
+  qx::TraceStackInput input;
+  input.handledExceptionAddress = kFaultB;
+  auto out = f.Trace(stack, kFaultB, input);
+  EXPECT_EQ(out.text,
+            ">> internal error in CollectPossibleStackItems:\r\n"
+            "00401203 +3 test.exe Unit1 31 +1 B\r\n"
+            ">> original exception location: \r\n"
+            "00401203 +3 test.exe Unit1 31 +1 B");
+  // Outside an exception only the handled one is named.
+  f.memory.failMaps = 1;
+  input.isException = false;
+  qx::TraceStackOutput plain;
+  input.framePointer = stack.framePointer;
+  input.stackTop = kStackTop;
+  input.stackBottom = stack.bottom;
+  f.walker.TraceStack(input, plain);
+  EXPECT_EQ(plain.text,
+            ">> internal error in CollectPossibleStackItems:\r\n"
+            "00401203 +3 test.exe Unit1 31 +1 B");
+}
+
 TEST(StackTraceFailures, UnreadableStackGivesAnEmptyResult) {
   BuiltStack stack = MakeStack({kRetMainA}, true);
   Fixture f(stack);

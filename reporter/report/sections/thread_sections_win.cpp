@@ -83,6 +83,7 @@ class ThreadSectionProducer final : public ReportSectionProducer {
     input.isExternal = s.isExternal;
     input.isException = s.isException;
     input.currentAddress = s.exceptionAddress;
+    input.handledExceptionAddress = HandledExceptionAddress.load();
     TraceStackOutput output;
     {
       CriticalSectionGuard guard(TraceLock());

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "function_win.h"
+#include "process_registries.h"
 #include "report_hooks_win.h"
 #include "stack_trace_win.h"
 #include "text_lines.h"
@@ -183,6 +185,22 @@ TEST_F(ThreadSectionsTest, SectionsOfAFaultInTheMainThread) {
   EXPECT_EQ(Lines(dump).size(), 20u);
   std::string listing = Section(exception.Get(), "disassembling");
   EXPECT_NE(listing.find('>'), std::string::npos) << listing;
+}
+
+// A failing section's text names the exception being handled with its own address line.
+TEST_F(ThreadSectionsTest, AnInternalErrorNamesTheHandledExceptionsAddress) {
+  ASSERT_NE(Hooks().internalErrorText, nullptr);
+  EXPECT_EQ(Hooks().internalErrorText("GetStackDump"), ">> internal error in GetStackDump");
+  const uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&CaptureHere));
+  HandledExceptionAddress = address;
+  const std::string text = Hooks().internalErrorText("GetStackDump");
+  HandledExceptionAddress = 0;
+  char expected[64];
+  wsprintfA(expected, ">> internal error in GetStackDump:\r\n%08x ", static_cast<unsigned>(address));
+  EXPECT_EQ(text.substr(0, std::strlen(expected)), expected) << text;
+  EXPECT_EQ(Lines(text).size(), 2u) << text;
+  EXPECT_EQ(text, std::string(">> internal error in GetStackDump:\r\n") +
+                      StackAddressText(address, true, true));
 }
 
 TEST_F(ThreadSectionsTest, FaultInAnotherThreadListsItFirstThenTheMainThread) {
