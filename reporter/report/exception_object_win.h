@@ -146,6 +146,10 @@ class TIKVException final : public TIKVSettings,
   // The progress window shown while a caller waits for the complete report.
   void SetProgressWindow(ComPtr<IProgressAlert> window) { progress_ = std::move(window); }
   const std::shared_ptr<void>& PreparedStack() const { return facts_.preparedStack; }
+  // The stack and frame pointer recorded for the crashed thread when the exception was
+  // made (the capture point's, or the caller's of a report without exception).
+  uint32_t RecordedStackPointer() const { return facts_.stackPointer; }
+  uint32_t RecordedFramePointer() const { return facts_.framePointer; }
 
  protected:
   ~TIKVException() override;

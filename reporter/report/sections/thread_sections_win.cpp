@@ -126,6 +126,7 @@ class ThreadSectionProducer final : public ReportSectionProducer {
 
   void SnapshotThreads();
   void SnapshotThread(DWORD threadId, bool force, bool isException);
+  void UseRecordedPointers(DWORD threadId, ThreadSnapshot& s) const;
 
   IKVException* exception_;  // owns this producer
   CONTEXT context_{};
@@ -210,11 +211,14 @@ void ThreadSectionProducer::SnapshotThread(DWORD threadId, bool force, bool isEx
       s.title.insert(s.title.size() - 1, " <priority:" + std::to_string(priority) + ">");
     s.stackBottom = context.Esp;
     s.framePointer = context.Ebp;
+    s.stackTop = RegionEnd(s.stackBottom);
     if (isException && hasContext_) {
       s.stackBottom = context_.Esp;
       s.framePointer = context_.Ebp;
+      s.stackTop = RegionEnd(s.stackBottom);
+    } else {
+      UseRecordedPointers(threadId, s);
     }
-    s.stackTop = RegionEnd(s.stackBottom);
     uint32_t count = 0;
     TDAPreStackItem prepared;
     {
@@ -236,6 +240,21 @@ void ThreadSectionProducer::SnapshotThread(DWORD threadId, bool force, bool isEx
     }
   }
   snapshots_.push_back(std::move(entry));
+}
+
+// The crashed thread's stack and frame pointer recorded with the exception replace the
+// ones just read: a report without exception then starts at its caller, not inside the
+// reporter that builds it. Only a recorded stack pointer that lies in the part of this
+// thread's stack in use counts (a freeze names the main thread but records the watchdog's).
+void ThreadSectionProducer::UseRecordedPointers(DWORD threadId, ThreadSnapshot& s) const {
+  DWORD crashed = exception_->CrashedThreadId();
+  if (crashed == 0 || crashed != threadId) return;
+  auto* object = dynamic_cast<TIKVException*>(exception_);
+  if (object == nullptr) return;
+  const uint32_t stackPointer = object->RecordedStackPointer();
+  if (stackPointer == 0 || stackPointer < s.stackBottom || stackPointer >= s.stackTop) return;
+  s.stackBottom = stackPointer;
+  s.framePointer = object->RecordedFramePointer();
 }
 
 std::unique_ptr<ReportSectionProducer> MakeProducer(IKVException* exception) {
