@@ -150,6 +150,11 @@ class TIKVException final : public TIKVSettings,
   // made (the capture point's, or the caller's of a report without exception).
   uint32_t RecordedStackPointer() const { return facts_.stackPointer; }
   uint32_t RecordedFramePointer() const { return facts_.framePointer; }
+  // Stops the completion: the running trace ends at its next check, no further section is
+  // computed, and the report stays as far as it got.
+  void Abort() { abortCompletion_ = true; }
+  // Set once the report is released or aborted; read by every trace of its threads.
+  const std::atomic<bool>& AbortFlag() const { return abortCompletion_; }
 
  protected:
   ~TIKVException() override;

@@ -6,6 +6,7 @@
 // synthetic stacks and the same code runs natively.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -63,6 +64,8 @@ struct TraceStackInput {
   bool showRelLines = true;
   bool dontAddTopItem = false;
   const volatile bool* abort = nullptr;
+  // A second flag that ends the trace as well (the report's own, beside the module's end).
+  const std::atomic<bool>* reportAbort = nullptr;
   const TDAPreStackItem* preparedStack = nullptr;  // may be null or empty
   bool cppTermination = false;
   uint32_t framePointer = 0;

@@ -41,6 +41,7 @@ uint32_t RegionEnd(uint32_t address) {
 class ThreadSectionProducer final : public ReportSectionProducer {
  public:
   explicit ThreadSectionProducer(IKVException* exception) : exception_(exception) {
+    if (auto* object = dynamic_cast<TIKVException*>(exception)) reportAbort_ = &object->AbortFlag();
     if (const CONTEXT* context = exception->Context()) {
       context_ = *context;
       hasContext_ = true;
@@ -74,6 +75,7 @@ class ThreadSectionProducer final : public ReportSectionProducer {
     input.showRelLines = exception_->GetShowRelLines();
     input.dontAddTopItem = !s.isException && s.exceptionAddress == 0;
     input.abort = &gShuttingDown;
+    input.reportAbort = reportAbort_;
     input.preparedStack = s.preparedStack.empty() ? nullptr : &s.preparedStack;
     input.cppTermination = s.isCppTermination;
     input.framePointer = s.framePointer;
@@ -129,6 +131,7 @@ class ThreadSectionProducer final : public ReportSectionProducer {
   void UseRecordedPointers(DWORD threadId, ThreadSnapshot& s) const;
 
   IKVException* exception_;  // owns this producer
+  const std::atomic<bool>* reportAbort_ = nullptr;  // the report's own stop, when it has one
   CONTEXT context_{};
   bool hasContext_ = false;
   std::vector<Snapshot> snapshots_;
