@@ -269,8 +269,12 @@ class DeepThread {
 
 std::atomic<int> gPendingAtLeast{0x7fffffff};
 HANDLE gFirstSectionDone = nullptr;
+HANDLE gReleaseStarted = nullptr;
+DWORD gTestThread = 0;
 
 // Told on every change of the report: how many thread sections still wait for their trace.
+// The first time, on the completion thread, it holds the completion until the test has
+// begun to release the report, so that the release always meets traces still to run.
 void __stdcall CountPending(bool complete, const std::string& report, IKVException*) {
   int pending = 0;
   for (size_t at = report.find(kCalculatedSoonText); at != std::string::npos;
@@ -280,7 +284,11 @@ void __stdcall CountPending(bool complete, const std::string& report, IKVExcepti
   int seen = gPendingAtLeast.load();
   while (pending < seen && !gPendingAtLeast.compare_exchange_weak(seen, pending)) {
   }
+  if (GetCurrentThreadId() == gTestThread ||
+      WaitForSingleObject(gFirstSectionDone, 0) == WAIT_OBJECT_0)
+    return;
   SetEvent(gFirstSectionDone);
+  WaitForSingleObject(gReleaseStarted, 60000);
 }
 
 // The report's own stop reaches the walker: an aborted report traces no thread any more.
@@ -309,6 +317,8 @@ TEST_F(ThreadSectionsTest, ReleasingAReportStopsItsRunningTraceAndLeavesNoThread
   HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE arrived = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   gFirstSectionDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gReleaseStarted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gTestThread = GetCurrentThreadId();
   gPendingAtLeast = 0x7fffffff;
   std::atomic<int> count{0};
   std::vector<std::unique_ptr<DeepThread>> threads;
@@ -332,6 +342,7 @@ TEST_F(ThreadSectionsTest, ReleasingAReportStopsItsRunningTraceAndLeavesNoThread
   HANDLE completion = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, completionId);
   ASSERT_NE(completion, nullptr);
   ASSERT_EQ(WaitForSingleObject(gFirstSectionDone, 60000), WAIT_OBJECT_0);
+  SetEvent(gReleaseStarted);
   exception = nullptr;  // the last reference: the object aborts and waits for its thread
 
   EXPECT_EQ(WaitForSingleObject(completion, 0), WAIT_OBJECT_0) << "the completion still runs";
@@ -350,6 +361,7 @@ TEST_F(ThreadSectionsTest, ReleasingAReportStopsItsRunningTraceAndLeavesNoThread
   CloseHandle(release);
   CloseHandle(arrived);
   CloseHandle(gFirstSectionDone);
+  CloseHandle(gReleaseStarted);
 }
 
 TEST_F(ThreadSectionsTest, AThreadWhoseStateCannotBeReadKeepsThePlaceholder) {
