@@ -19,11 +19,42 @@ constexpr char kCalculatedSoon[] = ">> stack will be calculated soon";
 
 uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
-// The walker's caches are shared by every trace of the process.
-CriticalSection& TraceLock() {
-  static CriticalSection lock;
-  return lock;
+// The walker's caches are shared by every trace of the process, so one trace runs at a
+// time. A mutex rather than a critical section: a completion thread terminated in the middle
+// of a trace (a released report whose thread did not stop in time) leaves it abandoned, and
+// the next trace takes it over, with the caches emptied, instead of waiting forever.
+std::atomic<HANDLE> gTraceMutex{nullptr};
+constexpr DWORD kTraceLockLimitMs = 30000;
+
+HANDLE TraceMutex() {
+  HANDLE mutex = gTraceMutex.load();
+  if (mutex != nullptr) return mutex;
+  HANDLE made = CreateMutexA(nullptr, FALSE, nullptr);
+  if (made == nullptr || gTraceMutex.compare_exchange_strong(mutex, made)) return made;
+  CloseHandle(made);
+  return mutex;  // another thread's, read by the failed exchange
 }
+
+class TraceLockGuard {
+ public:
+  TraceLockGuard() : mutex_(TraceMutex()) {
+    const DWORD result =
+        mutex_ != nullptr ? WaitForSingleObject(mutex_, kTraceLockLimitMs) : WAIT_FAILED;
+    held_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    if (result == WAIT_ABANDONED) ProcessStackWalker().Clear();
+  }
+  ~TraceLockGuard() {
+    if (held_) ReleaseMutex(mutex_);
+  }
+  TraceLockGuard(const TraceLockGuard&) = delete;
+  TraceLockGuard& operator=(const TraceLockGuard&) = delete;
+  // False when the walker could not be had in time: the trace is left out.
+  bool Held() const { return held_; }
+
+ private:
+  HANDLE mutex_;
+  bool held_ = false;
+};
 
 bool ClassIs(IKVException* exception, const char* name) {
   if (ExceptionClassIsHook != nullptr) return ExceptionClassIsHook(exception, name);
@@ -88,8 +119,8 @@ class ThreadSectionProducer final : public ReportSectionProducer {
     input.handledExceptionAddress = HandledExceptionAddress.load();
     TraceStackOutput output;
     {
-      CriticalSectionGuard guard(TraceLock());
-      ProcessStackWalker().TraceStack(input, output, &minDebugInfo_);
+      TraceLockGuard guard;
+      if (guard.Held()) ProcessStackWalker().TraceStack(input, output, &minDebugInfo_);
     }
     s.preparedStack = TDAPreStackItem();
     std::string text = output.text;
@@ -225,9 +256,10 @@ void ThreadSectionProducer::SnapshotThread(DWORD threadId, bool force, bool isEx
     uint32_t count = 0;
     TDAPreStackItem prepared;
     {
-      CriticalSectionGuard guard(TraceLock());
-      prepared = ProcessStackWalker().PrepareStack(s.framePointer, s.stackTop, s.stackBottom,
-                                                   isException, s.exceptionAddress, count);
+      TraceLockGuard guard;
+      if (guard.Held())
+        prepared = ProcessStackWalker().PrepareStack(s.framePointer, s.stackTop, s.stackBottom,
+                                                     isException, s.exceptionAddress, count);
     }
     if (count > 0) {
       prepared[0].value = count;
@@ -280,6 +312,7 @@ void ThreadSectionsShutdown() {
   gShuttingDown = true;
   if (Hooks().makeSectionProducer == MakeProducer) Hooks().makeSectionProducer = nullptr;
   StackTraceShutdown();
+  if (HANDLE mutex = gTraceMutex.exchange(nullptr)) CloseHandle(mutex);
 }
 
 }  // namespace qx
