@@ -162,6 +162,13 @@ inline bool (*TraceProcessRunningHook)() = nullptr;
 // Missing: such threads stay unnamed.
 inline std::string (*ThreadNameHook)(DWORD threadId) = nullptr;
 
+// ---- the exception being handled ------------------------------------------------------------
+
+// Written by the handling pipeline for as long as it works on an exception (0 when none or
+// for a report without exception); read by the stack walker's internal-error texts, which
+// then name where the handled exception happened. Missing pipeline: always 0.
+inline std::atomic<uint32_t> HandledExceptionAddress{0};
+
 // ---- where the capture points go -----------------------------------------------------------
 
 // Installed by the capture layer's link to the pipeline (LinkCaptureToPipeline), or by a

@@ -108,7 +108,6 @@ void CaptureStartup(HMODULE ownModule) {
     OpenThreadNameBlock(mainThread);
     if (!enabled) return;
     InstallCapturePoints(ownModule, ModuleIsExecutable(ownModule));
-    ReserveEmergencyMemory();
   } catch (...) {
     // A reporter that cannot start leaves the host alone.
   }
@@ -123,8 +122,6 @@ void CaptureShutdown() {
     RemoveCapturePoints();
   } catch (...) {
   }
-  // Removing the capture points released their reserves already.
-  ReleaseEmergencyMemory();
   UnlinkCaptureFromPipeline();
 }
 

@@ -12,6 +12,7 @@
 #include "function_win.h"
 #include "map_lookup.h"
 #include "patch_primitives_win.h"
+#include "pipeline_win.h"
 #include "stack_trace_win.h"
 #include "thread_info_win.h"
 
@@ -71,6 +72,9 @@ void HandOver(uint8_t source, const CaptureObject& object, uint32_t address,
     record.framePointer = context->Ebp;
     record.stackPointer = context->Esp;
   }
+  // The snapshot below already allocates: give back the pipeline's reserves first, for a
+  // process that has run out of address space.
+  ReleaseEmergencyMemory();
   // An overflowed stack leaves the faulting thread too little room for the snapshot; the
   // report's own snapshot of the blocked thread takes its place.
   const bool overflow = context != nullptr && object.message == "Stack overflow";
@@ -78,10 +82,8 @@ void HandOver(uint8_t source, const CaptureObject& object, uint32_t address,
     if (!overflow) record.preparedStack = Prepare(context, address);
   } catch (...) {
   }
-  CapturePoints* points = InstalledPoints();
-  if (points != nullptr) points->ReleaseEmergencyMemory();
   CaptureHandOver(record);
-  if (points != nullptr) points->ReserveEmergencyMemory();
+  ReserveEmergencyMemory();
 }
 
 CaptureObject OsExceptionObject(const EXCEPTION_RECORD& record) {
@@ -410,33 +412,7 @@ uint32_t CheckExceptionAddress(uint32_t address) {
   return address;
 }
 
-CapturePoints::~CapturePoints() {
-  Remove();
-  ReleaseEmergencyMemory();
-}
-
-void CapturePoints::ReserveEmergencyMemory() {
-  for (int i = 0; i < 4; ++i) {
-    if (reserves_[i] == nullptr)
-      reserves_[i] = VirtualAlloc(nullptr, 4 << 20, MEM_RESERVE, PAGE_NOACCESS);
-    if (reserves_[4 + i] == nullptr)
-      reserves_[4 + i] = VirtualAlloc(nullptr, 512 << 10, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
-  }
-}
-
-void CapturePoints::ReleaseEmergencyMemory() {
-  for (void*& block : reserves_) {
-    if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
-    block = nullptr;
-  }
-}
-
-size_t CapturePoints::ReservedBlockCount() const {
-  size_t count = 0;
-  for (void* block : reserves_)
-    if (block != nullptr) ++count;
-  return count;
-}
+CapturePoints::~CapturePoints() { Remove(); }
 
 bool CapturePoints::Install(HMODULE ownModule, bool processWide) {
   CapturePoints* none = nullptr;
@@ -484,14 +460,6 @@ void CapturePoints::Remove() {
 }
 
 // ---- the running reporter's capture points ----
-
-void ReserveEmergencyMemory() {
-  if (CapturePoints* points = InstalledPoints()) points->ReserveEmergencyMemory();
-}
-
-void ReleaseEmergencyMemory() {
-  if (CapturePoints* points = InstalledPoints()) points->ReleaseEmergencyMemory();
-}
 
 void InstallCapturePoints(HMODULE ownModule, bool processWide) {
   if (InstalledPoints() != nullptr) return;

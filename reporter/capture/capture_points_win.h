@@ -61,11 +61,10 @@ struct CaptureRecord {
 // The points are process-wide hooks, so one object at a time holds them: Install makes it
 // the running reporter's capture points (Running().capturePoints), which the hooks, filters
 // and thread start routines reach, as they have no context parameter of their own.
-// Destroying the object removes the points and releases its reserves.
+// Destroying the object removes the points. The emergency memory reserves belong to the
+// pipeline, which releases them around every hand-over.
 class CapturePoints {
  public:
-  static constexpr size_t kReserveCount = 8;
-
   CapturePoints() = default;
   ~CapturePoints();
   CapturePoints(const CapturePoints&) = delete;
@@ -76,11 +75,6 @@ class CapturePoints {
   bool Install(HMODULE ownModule, bool processWide);
   void Remove();
   bool Installed() const { return installed_; }
-
-  // The emergency reserves: 4 x 4 MB reserved and 4 x 512 KB committed, no access.
-  void ReserveEmergencyMemory();
-  void ReleaseEmergencyMemory();
-  size_t ReservedBlockCount() const;
 
   // What the hooks call through to.
   void* RealCreateThread() const { return realCreateThread_; }
@@ -98,7 +92,6 @@ class CapturePoints {
   void* realCreateThread_ = nullptr;
   void* realQueueUserWorkItem_ = nullptr;
   void (*previousAbortSignal_)(int) = nullptr;
-  void* reserves_[kReserveCount] = {};
 };
 
 // The running reporter's capture points: Install makes the object (nothing when one is
@@ -121,9 +114,5 @@ void ClearThreadRaiseRecord();
 // The address check: moved 4 bytes up when it is no instruction start of its function but
 // the address 4 bytes further is.
 uint32_t CheckExceptionAddress(uint32_t address);
-
-// The running capture points' emergency reserves (nothing without them).
-void ReserveEmergencyMemory();
-void ReleaseEmergencyMemory();
 
 }  // namespace qx

@@ -35,29 +35,42 @@ HMODULE OwnModule() {
   return own;
 }
 
+// The image of the module holding this code: it stays mapped while this code runs, and
+// nothing takes read access away from it. Every other module may be unloaded or
+// re-protected by another thread at any moment.
+struct OwnImage {
+  uint32_t begin = 0;
+  uint32_t end = 0;
+};
+
+OwnImage FindOwnImage() {
+  OwnImage image;
+  const auto base = AddressOf(OwnModule());
+  MEMORY_BASIC_INFORMATION info;
+  // One region from the image base: the headers; the sections follow. Only what is
+  // readable from the base on, without a gap, counts.
+  uint32_t at = base;
+  while (base != 0 && VirtualQuery(PointerOf(at), &info, sizeof info) == sizeof info &&
+         AddressOf(info.AllocationBase) == base && info.Type == MEM_IMAGE &&
+         IsReadableRegion(info)) {
+    at = AddressOf(info.BaseAddress) + static_cast<uint32_t>(info.RegionSize);
+    if (at <= AddressOf(info.BaseAddress)) break;
+  }
+  if (at > base) image = OwnImage{base, at};
+  return image;
+}
+
 class ProcessCodeMemory final : public CodeMemory {
  public:
   bool Read(uint32_t address, void* destination, uint32_t count) override {
     if (address == 0 || count == 0) return address != 0;
     if (address + count < address) return false;
-    // Module images stay mapped while the reporter analyses them: a range once found
-    // readable there is copied directly; everything else goes through the guarded read.
-    thread_local uint32_t imageBegin = 0, imageEnd = 0;
-    if (address >= imageBegin && address + count <= imageEnd) {
+    // The own image is copied directly; every other address goes through the checked read,
+    // asked again each time, as a module analysed a moment ago may be gone now.
+    static const OwnImage own = FindOwnImage();
+    if (address >= own.begin && address + count <= own.end) {
       memcpy(destination, PointerOf(address), count);
       return true;
-    }
-    MEMORY_BASIC_INFORMATION info;
-    if (VirtualQuery(PointerOf(address), &info, sizeof info) == sizeof info &&
-        info.Type == MEM_IMAGE && IsReadableRegion(info)) {
-      uint32_t begin = AddressOf(info.BaseAddress);
-      uint32_t end = begin + static_cast<uint32_t>(info.RegionSize);
-      if (address + count <= end) {
-        imageBegin = begin;
-        imageEnd = end;
-        memcpy(destination, PointerOf(address), count);
-        return true;
-      }
     }
     return SafeRead(PointerOf(address), destination, count);
   }

@@ -39,6 +39,20 @@ void Guarded(Step&& step) {
 
 Pipeline* RunningPipeline() { return Running().pipeline; }
 
+// Names the exception being handled for the internal-error texts, for as long as the
+// scope lives; a hand-over processed on the faulting thread meanwhile restores the outer.
+class HandledAddressScope {
+ public:
+  explicit HandledAddressScope(uint32_t address)
+      : outer_(HandledExceptionAddress.exchange(address)) {}
+  ~HandledAddressScope() { HandledExceptionAddress.store(outer_); }
+  HandledAddressScope(const HandledAddressScope&) = delete;
+  HandledAddressScope& operator=(const HandledAddressScope&) = delete;
+
+ private:
+  uint32_t outer_;
+};
+
 // The object of the C++ exception being handled on this thread, kept alive by `holder`.
 void* CurrentExceptionObject(std::exception_ptr& holder) {
   holder = std::current_exception();
@@ -556,6 +570,7 @@ void ProcessException(const HandOverRecord& record) {
     uint32_t address = record.address;
     if (PipelineLinks().clearTempFolder != nullptr) Guarded(PipelineLinks().clearTempFolder);
     address = CheckedAddress(object, address);
+    HandledAddressScope handledAddress(record.type == kTypeFreeze ? 0 : address);
     ComPtr<IKVModuleSettings> settings =
         SettingsForAddress(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)));
     ExceptionRequest request;
@@ -834,6 +849,14 @@ bool CopyTextToClipboard(const std::string& text) {
 DWORD HandlerThreadId() {
   Pipeline* pipeline = RunningPipeline();
   return pipeline != nullptr ? pipeline->ThreadId() : 0;
+}
+
+void ReserveEmergencyMemory() {
+  if (Pipeline* pipeline = RunningPipeline()) pipeline->ReserveEmergencyMemory();
+}
+
+void ReleaseEmergencyMemory() {
+  if (Pipeline* pipeline = RunningPipeline()) pipeline->ReleaseEmergencyMemory();
 }
 
 // ---- start-up and shut-down ----

@@ -159,6 +159,11 @@ bool CopyTextToClipboard(const std::string& text);
 // The running pipeline's handler thread, 0 while none runs.
 DWORD HandlerThreadId();
 
+// The running pipeline's emergency reserves (nothing without a pipeline): the one set of
+// the process, given back before a hand-over and taken again after it.
+void ReserveEmergencyMemory();
+void ReleaseEmergencyMemory();
+
 // Start-up and shut-down of the pipeline: the running reporter's pipeline and handler
 // tables, the restart hand-over, the report hooks, the message window, the handler
 // thread, the watchdog (with `CheckFreeze`) and the emergency memory reserves.

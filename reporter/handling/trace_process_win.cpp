@@ -49,6 +49,11 @@ extern "C" __attribute__((noinline)) int32_t __stdcall qelTraceProcess(int32_t m
       request.source = 0;
       request.settings = settings.Get();
       request.canContinue = true;
+      // The calling thread's stack as the caller left it: its section starts with the
+      // caller's function, not with the reporter's own frames that build the report.
+      void* frame = __builtin_frame_address(0);
+      request.framePointer = *static_cast<uint32_t*>(frame);
+      request.stackPointer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(frame)) + 4;
       ComPtr<IKVException> exception = CreateExceptionObject(request);
       if (exception) {
         exception->SetPlWaitBox(false);

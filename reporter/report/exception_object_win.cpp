@@ -17,6 +17,8 @@ namespace {
 constexpr char kSectionPlaceholder[] = ">> will be calculated soon";
 constexpr char kCrcPlaceholder[] = "will be calculated soon";
 constexpr DWORD kBlockedLimitMs = 250;
+// How long a released report waits for its aborted completion to end.
+constexpr DWORD kCompletionStopLimitMs = 10000;
 
 std::atomic<uint64_t> gExceptionNumber{0};
 
@@ -55,12 +57,13 @@ TIKVException::TIKVException(IKVModuleSettings* moduleSettings, const ExceptionF
 }
 
 TIKVException::~TIKVException() {
+  // The completion's traces test this flag inside their loops, so the thread ends soon;
+  // one that does not (stuck outside the reporter's code) is not waited for forever.
   abortCompletion_ = true;
   if (HANDLE thread = completionThread_.load()) {
-    if (ProcessIsBlocked(kBlockedLimitMs))
+    if (ProcessIsBlocked(kBlockedLimitMs) ||
+        WaitForSingleObject(thread, kCompletionStopLimitMs) != WAIT_OBJECT_0)
       TerminateThread(thread, 1);
-    else
-      WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
   }
   if (auto ex = header_.As<IKVFieldsEx>(IID_IKVFieldsEx)) ex->ClearOwnerException();

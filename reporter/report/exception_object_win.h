@@ -147,6 +147,15 @@ class TIKVException final : public TIKVSettings,
   void SetProgressWindow(ComPtr<IProgressAlert> window) { progress_ = std::move(window); }
   bool HasProgressWindow() const { return static_cast<bool>(progress_); }
   const std::shared_ptr<void>& PreparedStack() const { return facts_.preparedStack; }
+  // The stack and frame pointer recorded for the crashed thread when the exception was
+  // made (the capture point's, or the caller's of a report without exception).
+  uint32_t RecordedStackPointer() const { return facts_.stackPointer; }
+  uint32_t RecordedFramePointer() const { return facts_.framePointer; }
+  // Stops the completion: the running trace ends at its next check, no further section is
+  // computed, and the report stays as far as it got.
+  void Abort() { abortCompletion_ = true; }
+  // Set once the report is released or aborted; read by every trace of its threads.
+  const std::atomic<bool>& AbortFlag() const { return abortCompletion_; }
 
  protected:
   ~TIKVException() override;

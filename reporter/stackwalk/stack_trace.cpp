@@ -94,7 +94,8 @@ namespace {
 std::string PhaseFailureText(StackMemory& memory, const char* phase,
                              const TraceStackInput& input) {
   std::string text =
-      InternalErrorText(memory, phase, input.showRelAddrs, input.showRelLines, 0);
+      InternalErrorText(memory, phase, input.showRelAddrs, input.showRelLines,
+                        input.handledExceptionAddress);
   if (input.isException) {
     text += "\r\n>> original exception location: \r\n";
     try {

@@ -6,6 +6,7 @@
 // synthetic stacks and the same code runs natively.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -63,6 +64,8 @@ struct TraceStackInput {
   bool showRelLines = true;
   bool dontAddTopItem = false;
   const volatile bool* abort = nullptr;
+  // A second flag that ends the trace as well (the report's own, beside the module's end).
+  const std::atomic<bool>* reportAbort = nullptr;
   const TDAPreStackItem* preparedStack = nullptr;  // may be null or empty
   bool cppTermination = false;
   uint32_t framePointer = 0;
@@ -73,6 +76,8 @@ struct TraceStackInput {
   bool isExternal = false;
   bool isException = false;
   uint32_t currentAddress = 0;
+  // The exception the reporter is handling (0: none): a failing phase's text names it.
+  uint32_t handledExceptionAddress = 0;
 };
 
 // The outputs of one trace.

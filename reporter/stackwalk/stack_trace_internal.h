@@ -215,7 +215,9 @@ class StackTraceRun {
   using Candidate = stackwalk::Candidate;
 
   void CheckAbort() {
-    if (in_.abort != nullptr && *in_.abort) throw stackwalk::TraceAborted{};
+    if ((in_.abort != nullptr && *in_.abort) ||
+        (in_.reportAbort != nullptr && in_.reportAbort->load(std::memory_order_relaxed)))
+      throw stackwalk::TraceAborted{};
   }
   void Progress(int position) {
     if (in_.progress) in_.progress(position);

@@ -109,8 +109,10 @@ void StackTraceRun::NameFromMap(Item& item, ModuleEntry& m) {
   if (line > 0) {
     item.relLine = line;
     if (in_.showRelLines && item.functionStart != 0) {
+      // A line before the function's first one comes from other code merged into it (a
+      // header's inlined routine): it gets no relative line.
       int firstLine = LineAt(map, item.functionStart, next);
-      if (firstLine > 0) {
+      if (firstLine > 0 && firstLine <= line) {
         item.absLine = line;
         item.line = line;
         item.relLine = line - firstLine;
@@ -327,7 +329,7 @@ std::string StackAddressText(StackMemory& memory, uint32_t address, bool showRel
   if (showRelLines) {
     uint32_t next = 0;
     int first = found.publicAddress != 0 ? LineAt(*map, found.publicAddress, next) : 0;
-    if (first > 0 && found.line > 0)
+    if (first > 0 && found.line >= first)
       text += "+" + std::to_string(found.line - first) + " ";
     else
       text += "+0 ";

@@ -2,11 +2,10 @@
 
 #include "decoder_win.h"
 #include "map_lookup.h"
+#include "process_registries.h"
 #include "report_hooks_win.h"
 
 namespace qx {
-
-std::atomic<uint32_t> HandledExceptionAddress{0};
 
 namespace {
 

@@ -17,11 +17,9 @@ StackMemory& ProcessStackMemory();
 StackWalker& ProcessStackWalker();
 
 std::string StackAddressText(uint32_t address, bool showRelAddrs, bool showRelLines);
-// With an exception being handled (HandledExceptionAddress not 0) its location follows.
+// With an exception being handled (HandledExceptionAddress, process_registries.h, not 0)
+// its location follows.
 std::string InternalErrorText(const std::string& name, bool showRelAddrs, bool showRelLines);
-
-// The address of the exception the handling pipeline is working on, 0 when none.
-extern std::atomic<uint32_t> HandledExceptionAddress;
 
 // Start-up: installs the internal-error text into the report. Shut-down clears the caches.
 void StackTraceStartup();

@@ -4,8 +4,9 @@
 The crashed thread's section must list the program's own functions exactly as its .expect
 file says, newest first, each with the unit and line that addr2line gives for the shown
 address; the main thread's section and the "cpu registers", "stack dump" and
-"disassembling" sections must exist (the listing marks the faulting instruction); both
-runs must give the same "callstack crc". With --measure, prints one line of figures
+"disassembling" sections must exist (the listing marks the faulting instruction); no
+call-stack line shows a relative line below zero; both runs must give the same
+"callstack crc". With --measure, prints one line of figures
 instead of failing: expected, found, wrong frames.
 """
 import argparse
@@ -136,6 +137,13 @@ def main():
     for name in ("cpu registers:", "stack dump:", "disassembling:"):
         if name not in titles:
             problems.append("no %s section" % name)
+    # A relative line is never below zero: a line before its function's first line (code
+    # inlined from a routine above it) is shown without one.
+    other = ("cpu registers:", "stack dump:", "disassembling:")
+    negative = [l for title, lines in blocks if title not in other for l in lines
+                if re.match(r"^[0-9a-f]{8} ", l) and re.search(r" \+-\d", l)]
+    if negative:
+        problems.append("call-stack lines with a relative line below zero: %s" % negative)
     listing = dict(blocks).get("disassembling:", [])
     if not any(re.match(r"^[0-9a-f]{8} +\S* *>", l) for l in listing):
         problems.append("the listing marks no instruction")

@@ -50,6 +50,33 @@ TEST(ProcessDecoder, SafeReadAndReadableMap) {
   EXPECT_FALSE(qx::ProcessMemory().Read(AddressOf(r.reserved), copy, 1));
 }
 
+// A module decoded a moment ago may be gone: decoding at its old address reads nothing
+// and says so, on the same thread that read it while it was there.
+TEST(ProcessDecoder, CodeOfAnUnloadedModuleDecodesAsUnreadable) {
+  HMODULE probe = LoadLibraryA("decoder_unload_probe.dll");
+  ASSERT_NE(probe, nullptr) << GetLastError();
+  const void* code = reinterpret_cast<const void*>(GetProcAddress(probe, "ProbeSum"));
+  ASSERT_NE(code, nullptr);
+  for (int round = 0; round < 2; ++round) {
+    qx::TInstrInfo first = qx::DecodeInstruction(code);
+    ASSERT_TRUE(first.isValid);
+    EXPECT_TRUE(qx::DecodeInstruction(reinterpret_cast<const void*>(first.next)).isValid);
+  }
+  char bytes[4];
+  ASSERT_TRUE(qx::ProcessMemory().Read(AddressOf(code), bytes, sizeof bytes));
+  ASSERT_TRUE(FreeLibrary(probe));
+  ASSERT_EQ(GetModuleHandleA("decoder_unload_probe.dll"), nullptr);
+  MEMORY_BASIC_INFORMATION info;
+  ASSERT_EQ(VirtualQuery(code, &info, sizeof info), sizeof info);
+  // Gone, or (under Wine) kept reserved without pages.
+  ASSERT_NE(info.State, static_cast<DWORD>(MEM_COMMIT)) << "the module's pages are still mapped";
+  EXPECT_FALSE(qx::ProcessMemory().Read(AddressOf(code), bytes, sizeof bytes));
+  EXPECT_FALSE(qx::DecodeInstruction(code).isValid);
+  qx::TModuleInfo module;
+  EXPECT_FALSE(qx::ProcessMemory().ModuleAt(AddressOf(code), module));
+  EXPECT_FALSE(qx::ParseFunction(code).isValid);
+}
+
 TEST(ProcessDecoder, ModulesAndExports) {
   HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
   ASSERT_NE(kernel32, nullptr);

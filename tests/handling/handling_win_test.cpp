@@ -152,6 +152,28 @@ void __stdcall HandingOverAgain(void*, IKVException* exception, bool&) {
   HandOver(inner);
 }
 
+std::atomic<uint32_t> gAddressSeen{0xFFFFFFFF};
+void __stdcall AddressReader(void*, IKVException*, bool&) {
+  gAddressSeen = HandledExceptionAddress.load();
+}
+
+// While the pipeline works on an exception the internal-error texts can name where it
+// happened; before and after, nothing is being handled.
+TEST_F(Handling, TheHandledExceptionsAddressIsKnownWhileItIsHandled) {
+  RegisterExceptionHandler(AddressReader, nullptr, kSyncAnyThread, 1);
+  const uint32_t address =
+      static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&AddressReader)) + 3;
+  EXPECT_EQ(HandledExceptionAddress.load(), 0u);
+  std::thread worker([&] {
+    ETestError error("with an address");
+    HandOverException(kTypeException, &error, address, nullptr, nullptr, nullptr, 16, nullptr,
+                      0, 0, true);
+  });
+  worker.join();
+  EXPECT_EQ(gAddressSeen.load(), address);
+  EXPECT_EQ(HandledExceptionAddress.load(), 0u);
+}
+
 TEST_F(Handling, AHandOverOnTheHandlerThreadIsIgnored) {
   RegisterExceptionHandler(HandingOverAgain, nullptr, kSyncAnyThread, 1);
   std::thread worker([] {

@@ -9,10 +9,20 @@
 
 #include "process_threads_win.h"
 
+using TraceProcess = int32_t(__stdcall*)(int32_t);
+
+volatile int gAfterTheTrace = 0;
+
+// The function a program asks for the report from; this program carries its own debug
+// information, so the report names it. The write after the call keeps the call a call.
+__attribute__((noinline, noclone, noipa)) void ReportTheProcessFromHere(TraceProcess trace) {
+  trace(0);
+  gAfterTheTrace = gAfterTheTrace + 1;
+}
+
 namespace {
 
 using qx::ThreadsOfThisProcess;
-using TraceProcess = int32_t(__stdcall*)(int32_t);
 
 // Loading starts the handler thread from inside the loader; unloading stops it there
 // again, without leaving a thread behind in code that is gone.
@@ -96,6 +106,24 @@ TEST_F(TraceProcessExport, WithoutAMaximumLengthPutsTheWholeReportOnTheClipboard
   EXPECT_EQ(report.find("exception class"), std::string::npos);
   EXPECT_NE(report.find("\r\n\r\nmodules:\r\n"), std::string::npos);
   EXPECT_NE(report.find("QXUdfLib.dll"), std::string::npos);
+}
+
+// The calling thread's section starts where the program asked, not inside the reporter
+// that built the report.
+TEST_F(TraceProcessExport, TheCallingThreadStartsWithTheCallersFunction) {
+  PutOnClipboard("untouched");
+  ReportTheProcessFromHere(trace_);
+  const std::string report = ClipboardText();
+  char title[32];
+  wsprintfA(title, "($%x):\r\n", static_cast<unsigned>(GetCurrentThreadId()));
+  const size_t at = report.find(title);
+  ASSERT_NE(at, std::string::npos) << report;
+  const size_t lineStart = at + std::strlen(title);
+  const std::string firstLine = report.substr(lineStart, report.find("\r\n", lineStart) - lineStart);
+  EXPECT_NE(firstLine.find(" trace_process_test.exe "), std::string::npos) << firstLine;
+  const std::string name = " ReportTheProcessFromHere";
+  ASSERT_GE(firstLine.size(), name.size()) << firstLine;
+  EXPECT_EQ(firstLine.substr(firstLine.size() - name.size()), name) << report;
 }
 
 TEST_F(TraceProcessExport, WithoutTheSharedBlockNothingHappens) {

@@ -86,7 +86,7 @@ std::vector<uint8_t> MakeImage() {
   return image;
 }
 
-std::shared_ptr<qx::TMapFile> MakeMap(bool withLines) {
+std::shared_ptr<qx::TMapFile> MakeMap(bool withLines, int lineAtA = 20) {
   auto map = std::make_shared<qx::TMapFile>();
   map->isValid = true;
   map->moduleFileName = "C:\\app\\test.exe";
@@ -105,13 +105,15 @@ std::shared_ptr<qx::TMapFile> MakeMap(bool withLines) {
     map->publics.Add(pub);
   }
   const std::pair<uint32_t, uint32_t> lines[] = {
-      {10, kMain},     {11, kMain + 3},  {12, kMain + 8},  {13, kMain + 0xD}, {20, kA},
+      {10, kMain},     {11, kMain + 3},  {12, kMain + 8},  {13, kMain + 0xD}, {lineAtA, kA},
       {21, kA + 3},    {22, kA + 8},     {30, kB},         {31, kB + 3},      {32, kB + 8},
       {40, kR1},       {41, kR1 + 3},    {42, kR1 + 7},    {43, kR1 + 0xC},   {44, kR1 + 0x11},
       {50, kR2},       {51, kR2 + 3},    {52, kR2 + 8},    {60, kMain2},      {61, kMain2 + 3},
       {62, kMain2 + 8}};
   for (const auto& [line, address] : lines) {
-    if (!withLines && line % 10 != 0) continue;
+    if (!withLines && address != kMain && address != kA && address != kB && address != kR1 &&
+        address != kR2 && address != kMain2)
+      continue;
     map->lines.Add({line, address});
   }
   return map;
@@ -293,6 +295,27 @@ TEST(StackTraceText, HideUglyItemsDropsItemsWithoutLinesButTheTop) {
   EXPECT_EQ(out.trace.size(), 3u);
 }
 
+// A call whose line lies before the line its function starts with (code of another routine
+// merged into it) shows its line without a relative one: never "+-".
+TEST(StackTraceText, ALineBeforeTheFunctionsFirstLineGetsNoRelativeLine) {
+  BuiltStack stack = MakeStack({kRetMainA, kRetAB}, true);
+  Fixture f(stack);
+  f.memory.maps[kBase] = MakeMap(true, 25);  // A begins at line 25, its call of B is line 21
+  auto out = f.Trace(stack, kFaultB);
+  EXPECT_EQ(out.text.find("+-"), std::string::npos) << out.text;
+  ASSERT_EQ(out.trace.size(), 3u);
+  EXPECT_EQ(out.trace[1].FunctionName, "A");
+  EXPECT_EQ(out.trace[1].Line, 0);
+  EXPECT_EQ(out.trace[1].RelLine, 21);
+  EXPECT_EQ(out.trace[2].RelLine, 2);  // the others keep theirs
+  EXPECT_EQ(out.text,
+            "00401203 +3 test.exe Unit1 31 +1 B\r\n"
+            "00401103 +3 test.exe Unit1    21 A\r\n"
+            "00401008 +8 test.exe Unit1 12 +2 Main");
+  EXPECT_EQ(qx::StackAddressText(f.memory, 0x401103, true, true),
+            "00401103 +3 test.exe Unit1 21 +0 A");
+}
+
 TEST(StackTraceText, NoRelativeAddressColumnWithoutFunctionStarts) {
   BuiltStack stack = MakeStack({kRetMainA, kRetAB}, true);
   Fixture f(stack, false);
@@ -349,6 +372,31 @@ TEST(StackTraceFailures, AFailingPhaseBecomesTheInternalErrorText) {
   EXPECT_EQ(out.text,
             ">> internal error in CollectPossibleStackItems\r\n"
             ">> original exception location: \r\n"
+            "00401203 +3 test.exe Unit1 31 +1 B");
+}
+
+TEST(StackTraceFailures, AFailingPhaseNamesTheHandledExceptionsLocation) {
+  BuiltStack stack = MakeStack({kRetMainA, kRetAB}, true);
+  Fixture f(stack);
+  f.memory.failMaps = 1;
+  qx::TraceStackInput input;
+  input.handledExceptionAddress = kFaultB;
+  auto out = f.Trace(stack, kFaultB, input);
+  EXPECT_EQ(out.text,
+            ">> internal error in CollectPossibleStackItems:\r\n"
+            "00401203 +3 test.exe Unit1 31 +1 B\r\n"
+            ">> original exception location: \r\n"
+            "00401203 +3 test.exe Unit1 31 +1 B");
+  // Outside an exception only the handled one is named.
+  f.memory.failMaps = 1;
+  input.isException = false;
+  qx::TraceStackOutput plain;
+  input.framePointer = stack.framePointer;
+  input.stackTop = kStackTop;
+  input.stackBottom = stack.bottom;
+  f.walker.TraceStack(input, plain);
+  EXPECT_EQ(plain.text,
+            ">> internal error in CollectPossibleStackItems:\r\n"
             "00401203 +3 test.exe Unit1 31 +1 B");
 }
 

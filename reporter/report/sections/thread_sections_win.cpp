@@ -19,11 +19,42 @@ constexpr char kCalculatedSoon[] = ">> stack will be calculated soon";
 
 uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
-// The walker's caches are shared by every trace of the process.
-CriticalSection& TraceLock() {
-  static CriticalSection lock;
-  return lock;
+// The walker's caches are shared by every trace of the process, so one trace runs at a
+// time. A mutex rather than a critical section: a completion thread terminated in the middle
+// of a trace (a released report whose thread did not stop in time) leaves it abandoned, and
+// the next trace takes it over, with the caches emptied, instead of waiting forever.
+std::atomic<HANDLE> gTraceMutex{nullptr};
+constexpr DWORD kTraceLockLimitMs = 30000;
+
+HANDLE TraceMutex() {
+  HANDLE mutex = gTraceMutex.load();
+  if (mutex != nullptr) return mutex;
+  HANDLE made = CreateMutexA(nullptr, FALSE, nullptr);
+  if (made == nullptr || gTraceMutex.compare_exchange_strong(mutex, made)) return made;
+  CloseHandle(made);
+  return mutex;  // another thread's, read by the failed exchange
 }
+
+class TraceLockGuard {
+ public:
+  TraceLockGuard() : mutex_(TraceMutex()) {
+    const DWORD result =
+        mutex_ != nullptr ? WaitForSingleObject(mutex_, kTraceLockLimitMs) : WAIT_FAILED;
+    held_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    if (result == WAIT_ABANDONED) ProcessStackWalker().Clear();
+  }
+  ~TraceLockGuard() {
+    if (held_) ReleaseMutex(mutex_);
+  }
+  TraceLockGuard(const TraceLockGuard&) = delete;
+  TraceLockGuard& operator=(const TraceLockGuard&) = delete;
+  // False when the walker could not be had in time: the trace is left out.
+  bool Held() const { return held_; }
+
+ private:
+  HANDLE mutex_;
+  bool held_ = false;
+};
 
 bool ClassIs(IKVException* exception, const char* name) {
   if (ExceptionClassIsHook != nullptr) return ExceptionClassIsHook(exception, name);
@@ -41,6 +72,7 @@ uint32_t RegionEnd(uint32_t address) {
 class ThreadSectionProducer final : public ReportSectionProducer {
  public:
   explicit ThreadSectionProducer(IKVException* exception) : exception_(exception) {
+    if (auto* object = dynamic_cast<TIKVException*>(exception)) reportAbort_ = &object->AbortFlag();
     if (const CONTEXT* context = exception->Context()) {
       context_ = *context;
       hasContext_ = true;
@@ -74,6 +106,7 @@ class ThreadSectionProducer final : public ReportSectionProducer {
     input.showRelLines = exception_->GetShowRelLines();
     input.dontAddTopItem = !s.isException && s.exceptionAddress == 0;
     input.abort = &gShuttingDown;
+    input.reportAbort = reportAbort_;
     input.preparedStack = s.preparedStack.empty() ? nullptr : &s.preparedStack;
     input.cppTermination = s.isCppTermination;
     input.framePointer = s.framePointer;
@@ -83,10 +116,11 @@ class ThreadSectionProducer final : public ReportSectionProducer {
     input.isExternal = s.isExternal;
     input.isException = s.isException;
     input.currentAddress = s.exceptionAddress;
+    input.handledExceptionAddress = HandledExceptionAddress.load();
     TraceStackOutput output;
     {
-      CriticalSectionGuard guard(TraceLock());
-      ProcessStackWalker().TraceStack(input, output, &minDebugInfo_);
+      TraceLockGuard guard;
+      if (guard.Held()) ProcessStackWalker().TraceStack(input, output, &minDebugInfo_);
     }
     s.preparedStack = TDAPreStackItem();
     std::string text = output.text;
@@ -125,8 +159,10 @@ class ThreadSectionProducer final : public ReportSectionProducer {
 
   void SnapshotThreads();
   void SnapshotThread(DWORD threadId, bool force, bool isException);
+  void UseRecordedPointers(DWORD threadId, ThreadSnapshot& s) const;
 
   IKVException* exception_;  // owns this producer
+  const std::atomic<bool>* reportAbort_ = nullptr;  // the report's own stop, when it has one
   CONTEXT context_{};
   bool hasContext_ = false;
   std::vector<Snapshot> snapshots_;
@@ -209,17 +245,21 @@ void ThreadSectionProducer::SnapshotThread(DWORD threadId, bool force, bool isEx
       s.title.insert(s.title.size() - 1, " <priority:" + std::to_string(priority) + ">");
     s.stackBottom = context.Esp;
     s.framePointer = context.Ebp;
+    s.stackTop = RegionEnd(s.stackBottom);
     if (isException && hasContext_) {
       s.stackBottom = context_.Esp;
       s.framePointer = context_.Ebp;
+      s.stackTop = RegionEnd(s.stackBottom);
+    } else {
+      UseRecordedPointers(threadId, s);
     }
-    s.stackTop = RegionEnd(s.stackBottom);
     uint32_t count = 0;
     TDAPreStackItem prepared;
     {
-      CriticalSectionGuard guard(TraceLock());
-      prepared = ProcessStackWalker().PrepareStack(s.framePointer, s.stackTop, s.stackBottom,
-                                                   isException, s.exceptionAddress, count);
+      TraceLockGuard guard;
+      if (guard.Held())
+        prepared = ProcessStackWalker().PrepareStack(s.framePointer, s.stackTop, s.stackBottom,
+                                                     isException, s.exceptionAddress, count);
     }
     if (count > 0) {
       prepared[0].value = count;
@@ -235,6 +275,21 @@ void ThreadSectionProducer::SnapshotThread(DWORD threadId, bool force, bool isEx
     }
   }
   snapshots_.push_back(std::move(entry));
+}
+
+// The crashed thread's stack and frame pointer recorded with the exception replace the
+// ones just read: a report without exception then starts at its caller, not inside the
+// reporter that builds it. Only a recorded stack pointer that lies in the part of this
+// thread's stack in use counts (a freeze names the main thread but records the watchdog's).
+void ThreadSectionProducer::UseRecordedPointers(DWORD threadId, ThreadSnapshot& s) const {
+  DWORD crashed = exception_->CrashedThreadId();
+  if (crashed == 0 || crashed != threadId) return;
+  auto* object = dynamic_cast<TIKVException*>(exception_);
+  if (object == nullptr) return;
+  const uint32_t stackPointer = object->RecordedStackPointer();
+  if (stackPointer == 0 || stackPointer < s.stackBottom || stackPointer >= s.stackTop) return;
+  s.stackBottom = stackPointer;
+  s.framePointer = object->RecordedFramePointer();
 }
 
 std::unique_ptr<ReportSectionProducer> MakeProducer(IKVException* exception) {
@@ -257,6 +312,7 @@ void ThreadSectionsShutdown() {
   gShuttingDown = true;
   if (Hooks().makeSectionProducer == MakeProducer) Hooks().makeSectionProducer = nullptr;
   StackTraceShutdown();
+  if (HANDLE mutex = gTraceMutex.exchange(nullptr)) CloseHandle(mutex);
 }
 
 }  // namespace qx

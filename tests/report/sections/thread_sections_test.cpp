@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "function_win.h"
+#include "process_registries.h"
 #include "report_hooks_win.h"
 #include "stack_trace_win.h"
 #include "text_lines.h"
@@ -70,6 +73,8 @@ struct Waiter {
     RemoveThreadInfo(id);
   }
 };
+
+constexpr char kCalculatedSoonText[] = ">> stack will be calculated soon";
 
 std::string Hex(DWORD id) {
   char text[16];
@@ -185,6 +190,22 @@ TEST_F(ThreadSectionsTest, SectionsOfAFaultInTheMainThread) {
   EXPECT_NE(listing.find('>'), std::string::npos) << listing;
 }
 
+// A failing section's text names the exception being handled with its own address line.
+TEST_F(ThreadSectionsTest, AnInternalErrorNamesTheHandledExceptionsAddress) {
+  ASSERT_NE(Hooks().internalErrorText, nullptr);
+  EXPECT_EQ(Hooks().internalErrorText("GetStackDump"), ">> internal error in GetStackDump");
+  const uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&CaptureHere));
+  HandledExceptionAddress = address;
+  const std::string text = Hooks().internalErrorText("GetStackDump");
+  HandledExceptionAddress = 0;
+  char expected[64];
+  wsprintfA(expected, ">> internal error in GetStackDump:\r\n%08x ", static_cast<unsigned>(address));
+  EXPECT_EQ(text.substr(0, std::strlen(expected)), expected) << text;
+  EXPECT_EQ(Lines(text).size(), 2u) << text;
+  EXPECT_EQ(text, std::string(">> internal error in GetStackDump:\r\n") +
+                      StackAddressText(address, true, true));
+}
+
 TEST_F(ThreadSectionsTest, FaultInAnotherThreadListsItFirstThenTheMainThread) {
   Waiter worker;
   CONTEXT context{};
@@ -211,6 +232,136 @@ TEST_F(ThreadSectionsTest, FaultInAnotherThreadListsItFirstThenTheMainThread) {
   ASSERT_EQ(freezeSections.size(), 1u);
   EXPECT_EQ(freezeSections[0].first, "main thread (" + Hex(GetCurrentThreadId()) + "):");
   EXPECT_EQ(freezeSections[0].second, ">> stack will be calculated soon");
+}
+
+// A thread deep in a recursion, waiting at its bottom until released.
+class DeepThread {
+ public:
+  static constexpr int kDepth = 4000;
+  DeepThread(HANDLE release, HANDLE arrived, std::atomic<int>& count, int total)
+      : release_(release), arrived_(arrived), count_(count), total_(total) {
+    thread_ = CreateThread(nullptr, 1 << 20, Run, this, 0, &id_);
+  }
+  ~DeepThread() {
+    WaitForSingleObject(thread_, 20000);
+    CloseHandle(thread_);
+  }
+  DWORD id() const { return id_; }
+
+ private:
+  static DWORD WINAPI Run(void* parameter) {
+    auto* self = static_cast<DeepThread*>(parameter);
+    return static_cast<DWORD>(self->Descend(kDepth) & 1);
+  }
+  __attribute__((noinline)) int Descend(int depth) {
+    volatile int local = depth;
+    if (depth > 0) return Descend(depth - 1) + local;
+    if (++count_ == total_) SetEvent(arrived_);
+    WaitForSingleObject(release_, 60000);
+    return local;
+  }
+  HANDLE release_, arrived_;
+  std::atomic<int>& count_;
+  int total_;
+  HANDLE thread_ = nullptr;
+  DWORD id_ = 0;
+};
+
+std::atomic<int> gPendingAtLeast{0x7fffffff};
+HANDLE gFirstSectionDone = nullptr;
+HANDLE gReleaseStarted = nullptr;
+DWORD gTestThread = 0;
+
+// Told on every change of the report: how many thread sections still wait for their trace.
+// The first time, on the completion thread, it holds the completion until the test has
+// begun to release the report, so that the release always meets traces still to run.
+void __stdcall CountPending(bool complete, const std::string& report, IKVException*) {
+  int pending = 0;
+  for (size_t at = report.find(kCalculatedSoonText); at != std::string::npos;
+       at = report.find(kCalculatedSoonText, at + 1))
+    ++pending;
+  if (pending == 0 && !complete) return;  // told before the sections were built
+  int seen = gPendingAtLeast.load();
+  while (pending < seen && !gPendingAtLeast.compare_exchange_weak(seen, pending)) {
+  }
+  if (GetCurrentThreadId() == gTestThread ||
+      WaitForSingleObject(gFirstSectionDone, 0) == WAIT_OBJECT_0)
+    return;
+  SetEvent(gFirstSectionDone);
+  WaitForSingleObject(gReleaseStarted, 60000);
+}
+
+// The report's own stop reaches the walker: an aborted report traces no thread any more.
+TEST_F(ThreadSectionsTest, AnAbortedReportTracesNoThread) {
+  Waiter worker;
+  ComPtr<IKVException> exception = Make(0, nullptr, 0, 1);
+  auto producer = MakeThreadSectionProducer(exception.Get());
+  auto sections = producer->ThreadSections();
+  size_t index = sections.size();
+  for (size_t i = 0; i < sections.size(); ++i)
+    if (sections[i].first == "thread " + Hex(worker.id) + ":") index = i;
+  ASSERT_LT(index, sections.size());
+  ThreadCrc crc;
+  EXPECT_NE(producer->ThreadReport(index, crc).find("WaitForSingleObject"), std::string::npos);
+  auto* object = dynamic_cast<TIKVException*>(exception.Get());
+  ASSERT_NE(object, nullptr);
+  object->Abort();
+  EXPECT_EQ(producer->ThreadReport(index, crc), "");
+}
+
+// Releasing a report while its completion traces twenty deep threads stops the trace that
+// runs: the completion ends by itself (not terminated), the remaining sections are never
+// computed, and no thread of the reporter is left.
+TEST_F(ThreadSectionsTest, ReleasingAReportStopsItsRunningTraceAndLeavesNoThread) {
+  constexpr int kThreads = 20;
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE arrived = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gFirstSectionDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gReleaseStarted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gTestThread = GetCurrentThreadId();
+  gPendingAtLeast = 0x7fffffff;
+  std::atomic<int> count{0};
+  std::vector<std::unique_ptr<DeepThread>> threads;
+  for (int i = 0; i < kThreads; ++i)
+    threads.push_back(std::make_unique<DeepThread>(release, arrived, count, kThreads));
+  ASSERT_EQ(WaitForSingleObject(arrived, 60000), WAIT_OBJECT_0);
+
+  // Sections asked for on the handler thread complete in a thread of their own.
+  SetReportHandlerThread(GetCurrentThreadId());
+  ComPtr<IKVException> exception = Make(0, nullptr, 0, 1);
+  exception->AddReportCallback(CountPending, false);
+  std::vector<std::string> names = SectionNames(exception.Get());
+  SetReportHandlerThread(0);
+  ASSERT_GE(names.size(), static_cast<size_t>(kThreads) + 1);
+  DWORD completionId = 0;
+  {
+    auto ex = exception.As<IKVExceptionEx>(IID_IKVExceptionEx);  // dropped before the release
+    ASSERT_TRUE(ex);
+    completionId = ex->CompletionThreadId();
+  }
+  HANDLE completion = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, completionId);
+  ASSERT_NE(completion, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gFirstSectionDone, 60000), WAIT_OBJECT_0);
+  SetEvent(gReleaseStarted);
+  exception = nullptr;  // the last reference: the object aborts and waits for its thread
+
+  EXPECT_EQ(WaitForSingleObject(completion, 0), WAIT_OBJECT_0) << "the completion still runs";
+  DWORD exitCode = 0xFFFFFFFF;
+  GetExitCodeThread(completion, &exitCode);
+  EXPECT_EQ(exitCode, 0u) << "the completion was terminated instead of stopping";
+  CloseHandle(completion);
+  EXPECT_GT(gPendingAtLeast.load(), 0) << "every trace ran to its end";
+
+  SetEvent(release);
+  std::vector<DWORD> ours{completionId};
+  for (const auto& thread : threads) ours.push_back(thread->id());
+  threads.clear();
+  for (DWORD id : ThreadIdList())
+    EXPECT_EQ(std::find(ours.begin(), ours.end(), id), ours.end()) << "thread " << id << " is left";
+  CloseHandle(release);
+  CloseHandle(arrived);
+  CloseHandle(gFirstSectionDone);
+  CloseHandle(gReleaseStarted);
 }
 
 TEST_F(ThreadSectionsTest, AThreadWhoseStateCannotBeReadKeepsThePlaceholder) {
