@@ -300,9 +300,12 @@ std::string DeliberateOnRandom(const std::string& ours, const std::string& their
                                                "xrstors", "tzcnt", "lzcnt", "movntsd",
                                                "movntss", "clflushopt", "rdrand", "rdseed"};
   if (kLater.count(theirs)) return "later extension on an older encoding";
-  // The comparison predicates of cmpps/cmpss/... are printed as pseudo-mnemonics by capstone.
-  if (ours.compare(0, 3, "cmp") == 0 && theirs.compare(0, 3, "cmp") == 0 && ours.size() == 5 &&
-      theirs.size() > 5 && theirs.compare(theirs.size() - 2, 2, ours, 3, 2) == 0) {
+  // The comparison predicates of cmpps/cmpss/vcmppd/... are printed as pseudo-mnemonics by
+  // capstone.
+  const size_t v = ours.compare(0, 4, "vcmp") == 0 ? 1 : 0;
+  if (ours.compare(v, 3, "cmp") == 0 && theirs.compare(v, 3, "cmp") == 0 &&
+      ours.size() == 5 + v && theirs.size() > 5 + v &&
+      theirs.compare(theirs.size() - 2, 2, ours, 3 + v, 2) == 0) {
     return "comparison predicate pseudo-mnemonic";
   }
   return {};

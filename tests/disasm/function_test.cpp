@@ -92,7 +92,7 @@ TEST(ParseFunction, Failures) {
   EXPECT_FALSE(info.isValid);
   EXPECT_EQ(info.lastErrorCode, 0x770001u);
   EXPECT_EQ(info.lastErrorText, "Invalid code!");
-  EXPECT_EQ(info.lastErrorAddr, kEntry + 8);
+  EXPECT_EQ(info.lastErrorAddr, kEntry + 2);  // an unknown opcode spans one byte
   EXPECT_EQ(bad.List(kEntry, false, 0), "");
 
   // Code that runs off the end of the readable block.
