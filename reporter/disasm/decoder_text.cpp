@@ -124,8 +124,13 @@ void Mnemonic(const TDecoded& d, Piece& out, bool& usedPrefix) {
   unsigned number = op >= 0x0F00 ? kTwoByteMnemonic[op & 0xFF] : kOneByteMnemonic[op];
   std::string_view chosen = MnemonicEntry(number);
   if (chosen.find('/') != std::string_view::npos) {
-    const unsigned pick = d.has66 ? 1 : d.repne ? 2 : d.rep ? 3 : 0;
+    unsigned pick = d.has66 ? 1 : d.repne ? 2 : d.rep ? 3 : 0;
     std::string_view choice = Split(chosen, '/', pick);
+    if (choice.empty() && pick == 1 && (d.repne || d.rep)) {
+      // 66h as the operand size of an instruction that F2h or F3h selects (popcnt ax, ...).
+      pick = d.repne ? 2 : 3;
+      choice = Split(chosen, '/', pick);
+    }
     if (choice.empty()) {
       chosen = Split(chosen, '/', 0);
     } else {
@@ -436,6 +441,7 @@ void ExtOperand(const TDecoded& d, char kind, char code, Piece& out) {
     case 'X': out.Add("xmm0"); return;
     case 'P': out.Add(kMmxRegs[d.reg]); return;
     case 'K': out.Add("k"); out.Add(static_cast<char>('0' + d.reg)); return;
+    case 'N': out.Add("k"); out.Add(static_cast<char>('0' + d.vvvv)); return;
     case 'B': out.Add(kDwordRegs[d.vvvv]); return;
     case 'G': out.Add(wordRegister ? kWordRegs[d.reg] : kDwordRegs[d.reg]); return;
     case 'I': AppendNumber(out, static_cast<uint32_t>(d.imm) & 0xFF); return;
@@ -445,6 +451,9 @@ void ExtOperand(const TDecoded& d, char kind, char code, Piece& out) {
     ExtMemory(d, code, out);
   } else if (kind == 'Q') {
     out.Add(kMmxRegs[d.rm]);
+  } else if (kind == 'R') {
+    out.Add("k");
+    out.Add(static_cast<char>('0' + d.rm));
   } else if (kind == 'E') {
     out.Add(code == 't' ? kByteRegs[d.rm] : wordRegister ? kWordRegs[d.rm] : kDwordRegs[d.rm]);
   } else {

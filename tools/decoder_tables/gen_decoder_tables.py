@@ -361,12 +361,13 @@ NOW3D = {
 
 # The three-byte maps (0F 38h, 0F 3Ah) and the VEX and EVEX encodings. One row a line:
 #   map  prefix  encodings  opcode  name  operands
+# A seventh field "reg" or "mem" allows only that form of ModR/M.
 # map: 0F, 38 or 3A; prefix: the mandatory prefix (- none, 66, F3, F2); encodings: L legacy,
 # V VEX, E EVEX. In a name, "|" chooses by the ModR/M reg field, "^" by the vector length
 # and "/" by the W bit. Operands, two characters each: the kind (V vector register, H vector
 # register in vvvv, W vector register or memory, U vector register only, M memory only,
 # G general register, E general register or memory, B general register in vvvv, P/Q MMX
-# register / MMX register or memory, K mask register, I imm8, L vector register in imm8
+# register / MMX register or memory, K/N/R mask register in reg, vvvv, r/m, I imm8, L vector register in imm8
 # bits 4-7, X xmm0), then the size (x the vector length, h half, q quarter, e eighth of it,
 # o 16 bytes, y 32 bytes, 8/4/2/1 bytes, s 4 or 8 by W; for general registers d dword,
 # v operand size, b/w byte/word memory with a dword register, t byte register or memory;
@@ -477,6 +478,36 @@ EXT_ROWS = r"""
 3A - L CC sha1rnds4 Vo,Wo,Ib
 3A 66 L DF aeskeygenassist Vo,Wo,Ib
 
+0F - V 41 kandw/kandq Kk,Nk,Rk reg
+0F 66 V 41 kandb/kandd Kk,Nk,Rk reg
+0F - V 42 kandnw/kandnq Kk,Nk,Rk reg
+0F 66 V 42 kandnb/kandnd Kk,Nk,Rk reg
+0F - V 44 knotw/knotq Kk,Rk reg
+0F 66 V 44 knotb/knotd Kk,Rk reg
+0F - V 45 korw/korq Kk,Nk,Rk reg
+0F 66 V 45 korb/kord Kk,Nk,Rk reg
+0F - V 46 kxnorw/kxnorq Kk,Nk,Rk reg
+0F 66 V 46 kxnorb/kxnord Kk,Nk,Rk reg
+0F - V 47 kxorw/kxorq Kk,Nk,Rk reg
+0F 66 V 47 kxorb/kxord Kk,Nk,Rk reg
+0F - V 4A kaddw/kaddq Kk,Nk,Rk reg
+0F 66 V 4A kaddb/kaddd Kk,Nk,Rk reg
+0F - V 4B kunpckwd/kunpckdq Kk,Nk,Rk reg
+0F 66 V 4B kunpckbw Kk,Nk,Rk reg
+0F - V 90 kmovw/kmovq Kk,R2
+0F 66 V 90 kmovb/kmovd Kk,R1
+0F - V 91 kmovw/kmovq M2,Kk
+0F 66 V 91 kmovb/kmovd M1,Kk
+0F - V 92 kmovw Kk,Ed reg
+0F 66 V 92 kmovb Kk,Ed reg
+0F F2 V 92 kmovd/kmovq Kk,Ed reg
+0F - V 93 kmovw Gd,Rk reg
+0F 66 V 93 kmovb Gd,Rk reg
+0F F2 V 93 kmovd/kmovq Gd,Rk reg
+0F - V 98 kortestw/kortestq Kk,Rk reg
+0F 66 V 98 kortestb/kortestd Kk,Rk reg
+0F - V 99 ktestw/ktestq Kk,Rk reg
+0F 66 V 99 ktestb/ktestd Kk,Rk reg
 0F - VE 10 vmovups Vx,Wx
 0F 66 VE 10 vmovupd Vx,Wx
 0F F3 VE 10 vmovss Vo,Ho,W4
@@ -942,16 +973,17 @@ def ext_rows():
         if not line.strip():
             continue
         fields = line.split()
-        assert len(fields) == 6, line
-        map_, prefix, enc, opcode, name, operands = fields
+        assert len(fields) in (6, 7), line
+        map_, prefix, enc, opcode, name, operands = fields[:6]
+        only = fields[6] if len(fields) == 7 else ""
         encodings = sum({"L": ENC_LEGACY, "V": ENC_VEX, "E": ENC_EVEX}[c] for c in enc)
         operands = "" if operands == "-" else operands
-        attributes = 0
+        attributes = {"": 0, "reg": A_REG_ONLY, "mem": A_MEM_ONLY}[only]
         size = "\\0"
         for op in operands.split(",") if operands else []:
             assert len(op) == 2, line
             kind, width = op
-            assert kind in "VHWUMGEBPQKILX", line
+            assert kind in "VHWUMGEBPQKNRILX", line
             if kind in "IL":
                 attributes |= A_IMM8
             if kind == "M":
@@ -960,7 +992,7 @@ def ext_rows():
                 attributes |= A_REG_ONLY
             if kind in "GEB":
                 attributes |= A_GENERAL
-            if kind in "WMEQ":
+            if kind in "WMEQR":
                 size = width
             if kind == "M" and width == "g":
                 attributes |= A_VSIB
