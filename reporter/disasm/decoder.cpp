@@ -382,7 +382,8 @@ void UpdateRegisters(const TDecoded& d, TRegState& state) {
 }
 
 // ModR/M, SIB and displacement. False when a byte could not be read.
-bool DecodeModRm(ByteReader& in, TDecoded& d) {
+// Inlined: the common one- and two-byte path pays no call for them.
+[[gnu::always_inline]] inline bool DecodeModRm(ByteReader& in, TDecoded& d) {
   uint8_t modRm;
   if (!in.Byte(modRm)) return false;
   d.hasModRm = true;
@@ -450,7 +451,7 @@ unsigned ImmediateSize(const TDecoded& d) {
   }
 }
 
-bool ReadImmediate(ByteReader& in, TDecoded& d, unsigned size) {
+[[gnu::always_inline]] inline bool ReadImmediate(ByteReader& in, TDecoded& d, unsigned size) {
   d.immSize = static_cast<uint8_t>(size);
   d.immAddr = in.Address();
   const uint16_t op = d.info.opcode;
@@ -517,7 +518,7 @@ unsigned DisplacementScale(const TDecoded& d) {
 // The rest of a three-byte, VEX or EVEX instruction once its map and opcode are read. An
 // opcode that no row knows still has its ModR/M byte (and an imm8 in the 0F 3Ah map), so
 // its span is what the processor would have read. True when the instruction is valid.
-bool DecodeExtended(ByteReader& in, TDecoded& d, unsigned map, uint8_t opcode,
+[[gnu::noinline]] bool DecodeExtended(ByteReader& in, TDecoded& d, unsigned map, uint8_t opcode,
                     unsigned prefix) {
   TInstrInfo& info = d.info;
   static const uint16_t kMapBase[4] = {0, 0x0F00, 0x3800, 0x3A00};
@@ -552,7 +553,7 @@ bool DecodeExtended(ByteReader& in, TDecoded& d, unsigned map, uint8_t opcode,
 // A VEX (C4h, C5h) or EVEX (62h) prefix and what follows it. In 32-bit code these bytes are
 // also les, lds and bound, whose register forms do not exist: the prefix is recognised by
 // the top two bits of the next byte, which would be a register-form ModR/M.
-bool DecodeVex(ByteReader& in, TDecoded& d, uint8_t first, bool& unknownLength) {
+[[gnu::noinline]] bool DecodeVex(ByteReader& in, TDecoded& d, uint8_t first, bool& unknownLength) {
   uint8_t p0 = 0, p1 = 0, p2 = 0, opcode = 0;
   if (!in.Byte(p0)) return false;
   unsigned map = 1;
@@ -603,7 +604,7 @@ void UpdateRegistersExtended(const TDecoded& d, TRegState& state) {
   if (d.hasModRm && !d.isMemory) state.regs[d.rm] = 0;
 }
 
-void FinishExtended(ByteReader& in, TDecoded& d, uint32_t code, bool valid,
+[[gnu::noinline]] void FinishExtended(ByteReader& in, TDecoded& d, uint32_t code, bool valid,
                     TRegState* regState) {
   d.info.next = in.Address();
   if (valid && d.info.next - code <= 15) {
