@@ -114,7 +114,7 @@ std::string_view ThreeDNowName(uint8_t suffix) {
 }
 
 // Builds the mnemonic; usedPrefix tells whether a "/" choice consumed a repeat prefix.
-void Mnemonic(const TDecoded& d, Piece& out, bool& usedPrefix) {
+[[gnu::always_inline]] inline void Mnemonic(const TDecoded& d, Piece& out, bool& usedPrefix) {
   const uint16_t op = d.info.opcode;
   usedPrefix = false;
   if (op == 0x0F0F) {
