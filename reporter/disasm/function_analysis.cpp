@@ -4,6 +4,7 @@
 #include "function_analysis.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstring>
 
 #include "pe_image.h"
@@ -24,9 +25,10 @@ constexpr uint32_t kMaxTableEntries = 65536;
 // misread branch can pull in (an analysis that ran through a whole library).
 constexpr uint32_t kMaxFunctionSpan = 256 * 1024;
 // How far a called routine is followed to see whether it comes back: instructions per
-// routine and nested calls or jumps.
-constexpr int kNoReturnScan = 64;
-constexpr int kNoReturnDepth = 2;
+// routine, nested calls, and instructions in all for one call.
+constexpr unsigned kNoReturnScan = 64;
+constexpr int kNoReturnDepth = 4;
+constexpr unsigned kNoReturnBudget = 512;
 
 // Exported routines that end the process or the thread.
 bool IsTerminatingName(const std::string& exported) {
@@ -90,6 +92,7 @@ class Analysis {
   void RemoveUnresolved(uint32_t start);
   bool HasExportName(uint32_t address);
   bool DoesNotReturn(uint32_t target, int depth = 0);
+  bool AllPathsEnd(uint32_t entry, int depth);
   bool Fail(uint32_t address);
   void Finish();
 
@@ -103,6 +106,7 @@ class Analysis {
   uint32_t instructions_ = 0;
   bool failed_ = false;
   std::vector<std::pair<uint32_t, bool>> noReturn_;  // routines already looked at
+  unsigned noReturnBudget_ = 0;
 };
 
 void Analysis::WorkOutCodeRange(const TMemoryRegion& region) {
@@ -133,50 +137,63 @@ void Analysis::WorkOutCodeRange(const TMemoryRegion& region) {
 }
 
 // Whether a call to target never comes back. Such a call ends its code area like a ret, so
-// that the analysis does not run on into whatever the compiler placed after it. A routine does
-// not return when it is the runtime's halt routine, is exported under the name of a routine
-// that ends the process or thread, or when its code, followed straight through unconditional
-// jumps and into the routines it calls, reaches a jump to itself, ud2, int3 or hlt before any
-// return, conditional or unresolved branch.
+// that the analysis does not run on into whatever the compiler placed after it (padding, or
+// the next function). A routine does not return when it is the runtime's halt routine, is
+// exported under the name of a routine that ends the process or thread, or when every path
+// through its code ends in a jump to itself, ud2, int3, hlt or a call that does not return,
+// without any return or branch that cannot be followed. The look is bounded: 64 instructions
+// a routine, four levels of calls, 512 instructions for one call of the function analysed;
+// beyond that the routine counts as returning.
 bool Analysis::DoesNotReturn(uint32_t target, int depth) {
   if (target == 0) return false;
   if (target == routines_.haltRoutine) return true;
   for (const auto& [address, result] : noReturn_) {
     if (address == target) return result;
   }
-  bool result = false;
-  if (IsTerminatingName(FunctionNameAt(memory_, target, nullptr))) {
-    result = true;
-  } else {
-    uint32_t at = target;
-    for (int count = 0; count < kNoReturnScan; ++count) {
+  if (depth == 0) noReturnBudget_ = kNoReturnBudget;
+  const bool result =
+      IsTerminatingName(FunctionNameAt(memory_, target, nullptr)) || AllPathsEnd(target, depth);
+  if (noReturn_.size() < 256) noReturn_.push_back({target, result});
+  return result;
+}
+
+bool Analysis::AllPathsEnd(uint32_t entry, int depth) {
+  uint32_t pending[16];
+  unsigned pendingCount = 0;
+  uint32_t seen[kNoReturnScan];
+  unsigned seenCount = 0;
+  pending[pendingCount++] = entry;
+  while (pendingCount > 0) {
+    uint32_t at = pending[--pendingCount];
+    for (;;) {
+      if (std::find(seen, seen + seenCount, at) != seen + seenCount) break;  // joins a path
+      if (seenCount == kNoReturnScan || noReturnBudget_ == 0) return false;
+      seen[seenCount++] = at;
+      --noReturnBudget_;
       const TInstrInfo instr = DecodeInstruction(memory_, at, nullptr, false, map_);
-      if (!instr.isValid || instr.next <= at) break;
+      if (!instr.isValid || instr.next <= at) return false;
       const uint16_t op = instr.opcode;
-      if (op == 0x0F0B || op == 0xCC || op == 0xF4) {
-        result = true;
-        break;
-      }
-      if (IsReturn(op)) break;
+      if (op == 0x0F0B || op == 0xCC || op == 0xF4) break;  // ud2, int3, hlt
+      if (IsReturn(op)) return false;
       if (instr.isCall) {
-        if (depth < kNoReturnDepth && DoesNotReturn(instr.target, depth + 1)) {
-          result = true;
-          break;
+        if (depth < kNoReturnDepth && DoesNotReturn(instr.target, depth + 1)) break;
+      } else if (IsUnconditionalJump(instr)) {
+        if (instr.target == 0) return false;
+        if (instr.target == instr.start) break;  // a jump to itself
+        if (instr.target == routines_.haltRoutine ||
+            IsTerminatingName(FunctionNameAt(memory_, instr.target, nullptr))) {
+          break;  // a tail call of a terminating routine
         }
-      } else if (instr.isJump || IsUnconditionalJump(instr)) {
-        if (!IsUnconditionalJump(instr) || instr.target == 0) break;
-        if (instr.target == instr.start) {
-          result = true;
-        } else if (depth < kNoReturnDepth) {
-          result = DoesNotReturn(instr.target, depth + 1);
-        }
-        break;
+        at = instr.target;
+        continue;
+      } else if (instr.isJump) {
+        if (instr.target == 0 || pendingCount == std::size(pending)) return false;
+        pending[pendingCount++] = instr.target;
       }
       at = instr.next;
     }
   }
-  if (noReturn_.size() < 256) noReturn_.push_back({target, result});
-  return result;
+  return true;
 }
 
 // Whether an instruction of the code starting at begin starts at address.
