@@ -658,7 +658,7 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
     bool unknownLength = false;
     const bool valid = DecodeVex(in, d, byte, unknownLength);
     FinishExtended(in, d, code, valid, regState);
-    if (unknownLength) info.next = code + 1;
+    if (unknownLength || d.lock) info.next = code + 1;
     return;
   }
   if (byte == 0x0F) {
@@ -678,6 +678,7 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
         valid = DecodeExtended(in, d, byte == 0x38 ? 2 : 3, opcode, prefix);
       }
       FinishExtended(in, d, code, valid, regState);
+      if (d.lock) info.next = code + 1;  // no instruction of these maps takes lock
       return;
     }
     info.opcode = static_cast<uint16_t>(0x0F00 + byte);

@@ -450,6 +450,8 @@ TEST(DecoderNewerSets, LockOnlyBeforeWhatAllowsIt) {
   EXPECT_TRUE(LengthOf({0xF0, 0x0F, 0xC1, 0x01}).second);  // xadd
   EXPECT_TRUE(LengthOf({0xF0, 0x0F, 0xC7, 0x0E}).second);  // cmpxchg8b
   EXPECT_TRUE(LengthOf({0xF0, 0xF7, 0x18}).second);        // neg
+  EXPECT_EQ(LengthOf({0xF0, 0x66, 0x0F, 0x38, 0x00, 0xC1}), std::make_pair(1u, false));
+  EXPECT_EQ(LengthOf({0xF0, 0xC5, 0xFC, 0x58, 0xC1}), std::make_pair(1u, false));
 }
 
 TEST(DecoderNewerSets, InvalidCodeNeverSwallowsTheNextInstruction) {
