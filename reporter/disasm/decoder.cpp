@@ -1,5 +1,6 @@
 // Decoding one instruction into a TInstrInfo: prefixes, opcode tables, ModR/M and SIB,
 // immediates, validity, branch targets and the register-constant tracking.
+#include <cstddef>
 #include <cstring>
 
 #include "decoder_internal.h"
@@ -127,15 +128,18 @@ class ByteReader {
   uint8_t window_[64];
 };
 
-// The prefix bytes: segment overrides, operand and address size, lock and the repeats.
-constexpr auto kIsPrefix = [] {
+// What a first byte may be besides an opcode: a prefix (segment overrides, operand and
+// address size, lock and the repeats), or the start of a VEX or EVEX prefix.
+constexpr uint8_t kPrefixByte = 1, kVexByte = 2;
+constexpr auto kByteKind = [] {
   struct Table {
-    bool value[256] = {};
-    constexpr bool operator[](uint8_t i) const { return value[i]; }
+    uint8_t value[256] = {};
+    constexpr uint8_t operator[](uint8_t i) const { return value[i]; }
   } table;
   for (int b : {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65, 0x66, 0x67, 0xF0, 0xF2, 0xF3}) {
-    table.value[b] = true;
+    table.value[b] = kPrefixByte;
   }
+  for (int b : {0x62, 0xC4, 0xC5}) table.value[b] = kVexByte;
   return table;
 }();
 
@@ -555,6 +559,10 @@ unsigned DisplacementScale(const TDecoded& d) {
 // the top two bits of the next byte, which would be a register-form ModR/M.
 [[gnu::noinline]] bool DecodeVex(ByteReader& in, TDecoded& d, uint8_t first, bool& unknownLength) {
   uint8_t p0 = 0, p1 = 0, p2 = 0, opcode = 0;
+  d.vexW = d.zeroing = d.broadcast = false;
+  d.mask = d.vvvv = 0;
+  d.vectorBytes = 16;
+  d.encoding = first == 0x62 ? kEncEvex : kEncVex;
   if (!in.Byte(p0)) return false;
   unsigned map = 1;
   bool wellFormed = true;
@@ -617,7 +625,11 @@ void UpdateRegistersExtended(const TDecoded& d, TRegState& state) {
 
 void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
             bool resolveRegisters, const TDATryRead* map) {
-  std::memset(&d, 0, sizeof d);
+  // The fields of the newer encodings are set where those are decoded; clearing them for
+  // every instruction would cost the common path a third more stores.
+  std::memset(&d, 0, offsetof(TDecoded, ext));
+  d.ext = nullptr;
+  d.encoding = 0;
   d.base = d.index = kNoRegister;
   d.info.start = code;
   if (code == 0) return;
@@ -633,7 +645,7 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
     }
     if (repeatPending && byte != 0x0F && regState) regState->regs[1] = 0;
     repeatPending = false;
-    if (!kIsPrefix[byte]) break;
+    if (kByteKind[byte] != kPrefixByte) break;
     switch (byte) {
       case 0x66: d.has66 = true; d.operandSize = 2; continue;
       case 0x67: d.addr16 = true; continue;
@@ -653,7 +665,7 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
   // The processor refuses instructions longer than 15 bytes, however they are built.
   constexpr uint32_t kMaxLength = 15;
   uint8_t following = 0;
-  if ((byte == 0xC4 || byte == 0xC5 || byte == 0x62) && in.Peek(following) &&
+  if (kByteKind[byte] == kVexByte && in.Peek(following) &&
       (following & 0xC0) == 0xC0) {
     bool unknownLength = false;
     const bool valid = DecodeVex(in, d, byte, unknownLength);
@@ -670,6 +682,8 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
     if (byte == 0x38 || byte == 0x3A) {
       info.opcode = static_cast<uint16_t>(0x0F00 + byte);
       d.encoding = kEncLegacy;
+      d.vvvv = d.mask = 0;
+      d.vexW = d.zeroing = d.broadcast = false;
       d.vectorBytes = 16;
       uint8_t opcode = 0;
       bool valid = false;

@@ -79,7 +79,8 @@ struct TDecoded {
   int32_t imm;           // sign-extended; the offset of a far pointer; enter's word
   uint32_t immAddr;
   uint16_t immHigh;      // a far pointer's segment; enter's byte
-  // Three-byte, VEX and EVEX instructions.
+  // Three-byte, VEX and EVEX instructions; ext and encoding are always set, the others only
+  // for those encodings. Decode clears the fields above ext as one block.
   const TExtOp* ext;     // the table row, null for the one- and two-byte maps
   uint8_t encoding;      // kEncLegacy, kEncVex or kEncEvex; 0 for the older maps
   uint8_t vvvv;          // the register operand held in the prefix
