@@ -1,5 +1,6 @@
 // Decoding one instruction into a TInstrInfo: prefixes, opcode tables, ModR/M and SIB,
 // immediates, validity, branch targets and the register-constant tracking.
+#include <cstddef>
 #include <cstring>
 
 #include "decoder_internal.h"
@@ -66,6 +67,13 @@ class ByteReader {
     return true;
   }
 
+  // The next byte without consuming it.
+  bool Peek(uint8_t& value) {
+    if (pos_ >= have_ && !Fill()) return false;
+    value = window_[pos_];
+    return true;
+  }
+
   // Reads a little-endian field of 1, 2 or 4 bytes, sign-extended.
   bool Signed(unsigned size, int32_t& value) {
     if (pos_ + size <= have_ && pos_ + 4 <= sizeof window_) {
@@ -120,15 +128,18 @@ class ByteReader {
   uint8_t window_[64];
 };
 
-// The prefix bytes: segment overrides, operand and address size, lock and the repeats.
-constexpr auto kIsPrefix = [] {
+// What a first byte may be besides an opcode: a prefix (segment overrides, operand and
+// address size, lock and the repeats), or the start of a VEX or EVEX prefix.
+constexpr uint8_t kPrefixByte = 1, kVexByte = 2;
+constexpr auto kByteKind = [] {
   struct Table {
-    bool value[256] = {};
-    constexpr bool operator[](uint8_t i) const { return value[i]; }
+    uint8_t value[256] = {};
+    constexpr uint8_t operator[](uint8_t i) const { return value[i]; }
   } table;
   for (int b : {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65, 0x66, 0x67, 0xF0, 0xF2, 0xF3}) {
-    table.value[b] = true;
+    table.value[b] = kPrefixByte;
   }
+  for (int b : {0x62, 0xC4, 0xC5}) table.value[b] = kVexByte;
   return table;
 }();
 
@@ -171,7 +182,10 @@ bool IsValid(const TDecoded& d, uint8_t suffix) {
     case 0x0F00:
       return reg < 6;
     case 0x0F01:
-      return reg != 5 && (reg > 3 || mem);
+      // Register forms: monitor/mwait, xgetbv/xsetbv, smsw, lmsw and rdtscp.
+      if (mem) return reg != 5;
+      return ((reg == 1 || reg == 2) && d.rm <= 1) || reg == 4 || reg == 6 ||
+             (reg == 7 && d.rm == 1);
     case 0x0F0D:
       return mem && reg < 2;
     case 0x0F0F:
@@ -189,9 +203,14 @@ bool IsValid(const TDecoded& d, uint8_t suffix) {
     case 0x0F7C: case 0x0F7D: case 0x0FD0:
       return d.has66 || d.repne;
     case 0x0FAE:
-      return reg == 7 || (reg <= 3 && mem) || ((reg == 5 || reg == 6) && !mem);
-    case 0x0FB2: case 0x0FB4: case 0x0FB5: case 0x0FC3: case 0x0FC7:
+      return mem || reg >= 5;
+    case 0x0FB2: case 0x0FB4: case 0x0FB5: case 0x0FC3:
       return mem;
+    case 0x0FC7:
+      // cmpxchg8b; rdrand and rdseed.
+      return mem ? reg == 1 : reg >= 6;
+    case 0x0FB8:
+      return d.rep;
     case 0x0FBA:
       return reg > 3;
     case 0x0FD6: case 0x0FE6:
@@ -200,6 +219,25 @@ bool IsValid(const TDecoded& d, uint8_t suffix) {
       return d.repne;
     default:
       return true;
+  }
+}
+
+// The instructions a lock prefix may stand before: read-modify-write forms with a memory
+// destination. Before anything else the processor refuses it.
+bool LockAllowed(const TDecoded& d) {
+  if (!d.isMemory) return false;
+  const uint16_t op = d.info.opcode;
+  if (op < 0x40) return (op & 7) <= 1 && (op & 0x38) != 0x38;  // add ... xor, not cmp
+  switch (op) {
+    case 0x80: case 0x81: case 0x82: case 0x83: return d.reg != 7;
+    case 0x86: case 0x87: return true;
+    case 0xF6: case 0xF7: return d.reg == 2 || d.reg == 3;
+    case 0xFE: case 0xFF: return d.reg <= 1;
+    case 0x0FAB: case 0x0FB3: case 0x0FBB: case 0x0FB0: case 0x0FB1: case 0x0FC0: case 0x0FC1:
+      return true;
+    case 0x0FBA: return d.reg >= 5;
+    case 0x0FC7: return d.reg == 1;
+    default: return false;
   }
 }
 
@@ -320,6 +358,8 @@ void UpdateRegisters(const TDecoded& d, TRegState& state) {
       break;
     case 0x0F01:
       if (d.reg == 4) clearRm();
+      // xgetbv, rdtscp and the monitor pair use eax, ecx and edx.
+      if (rmRegister && d.reg != 4 && d.reg != 6) regs[0] = regs[1] = regs[2] = 0;
       break;
     case 0x0FBA:
       if (d.reg >= 5) clearRm();
@@ -330,8 +370,12 @@ void UpdateRegisters(const TDecoded& d, TRegState& state) {
     case 0x0F2C: case 0x0F2D:
       if (d.repne || d.rep) regs[d.reg] = 0;
       break;
-    case 0x0F31: case 0x0F32: case 0x0F33: case 0x0FC7:
+    case 0x0F31: case 0x0F32: case 0x0F33:
       regs[2] = 0;
+      break;
+    case 0x0FC7:
+      regs[2] = 0;
+      clearRm();  // rdrand, rdseed
       break;
     case 0x0FA2:
       regs[0] = regs[1] = regs[2] = regs[3] = 0;
@@ -342,7 +386,8 @@ void UpdateRegisters(const TDecoded& d, TRegState& state) {
 }
 
 // ModR/M, SIB and displacement. False when a byte could not be read.
-bool DecodeModRm(ByteReader& in, TDecoded& d) {
+// Inlined: the common one- and two-byte path pays no call for them.
+[[gnu::always_inline]] inline bool DecodeModRm(ByteReader& in, TDecoded& d) {
   uint8_t modRm;
   if (!in.Byte(modRm)) return false;
   d.hasModRm = true;
@@ -371,6 +416,7 @@ bool DecodeModRm(ByteReader& in, TDecoded& d) {
   } else if (d.rm == 4) {
     uint8_t sib;
     if (!in.Byte(sib)) return false;
+    d.sib = sib;
     unsigned sibBase = sib & 7;
     unsigned sibIndex = (sib >> 3) & 7;
     if (sibIndex != 4) {
@@ -409,7 +455,7 @@ unsigned ImmediateSize(const TDecoded& d) {
   }
 }
 
-bool ReadImmediate(ByteReader& in, TDecoded& d, unsigned size) {
+[[gnu::always_inline]] inline bool ReadImmediate(ByteReader& in, TDecoded& d, unsigned size) {
   d.immSize = static_cast<uint8_t>(size);
   d.immAddr = in.Address();
   const uint16_t op = d.info.opcode;
@@ -430,11 +476,160 @@ bool ReadImmediate(ByteReader& in, TDecoded& d, unsigned size) {
   return in.Signed(size, d.imm);
 }
 
+
+// The row of a three-byte, VEX or EVEX opcode whose mandatory prefix matches.
+const TExtOp* FindExt(unsigned map, uint8_t opcode, unsigned prefix, uint8_t encoding) {
+  const unsigned key = (map - 1) * 256 + opcode;
+  for (unsigned i = kExtFirst[key]; i < kExtFirst[key + 1]; ++i) {
+    const TExtOp& row = kExtOps[i];
+    if (row.prefix == prefix && (row.encodings & encoding)) return &row;
+  }
+  return nullptr;
+}
+
+// Whether the "|"-separated name has a non-empty choice for the ModR/M reg field.
+bool GroupHasForm(const char* name, unsigned reg) {
+  unsigned index = 0;
+  const char* begin = name;
+  for (const char* p = name;; ++p) {
+    if (*p != '|' && *p != 0) continue;
+    if (index == reg) return p != begin;
+    if (*p == 0) return false;
+    ++index;
+    begin = p + 1;
+  }
+}
+
+// EVEX scales a one-byte displacement by the size of the memory operand (an element's, when
+// it is broadcast).
+unsigned DisplacementScale(const TDecoded& d) {
+  if (d.broadcast) return d.vexW ? 8 : 4;
+  switch (d.ext ? d.ext->memorySize : 'x') {
+    case 'x': return d.vectorBytes;
+    case 'h': return d.vectorBytes / 2u;
+    case 'q': return d.vectorBytes / 4u;
+    case 'e': return d.vectorBytes / 8u;
+    case 'o': return 16;
+    case 'y': return 32;
+    case '8': return 8;
+    case '4': case 'd': return 4;
+    case '2': case 'w': return 2;
+    case 's': case 'g': return d.vexW ? 8 : 4;
+    default: return 1;
+  }
+}
+
+// The rest of a three-byte, VEX or EVEX instruction once its map and opcode are read. An
+// opcode that no row knows still has its ModR/M byte (and an imm8 in the 0F 3Ah map), so
+// its span is what the processor would have read. True when the instruction is valid.
+[[gnu::noinline]] bool DecodeExtended(ByteReader& in, TDecoded& d, unsigned map, uint8_t opcode,
+                    unsigned prefix) {
+  TInstrInfo& info = d.info;
+  static const uint16_t kMapBase[4] = {0, 0x0F00, 0x3800, 0x3A00};
+  info.opcode = static_cast<uint16_t>(kMapBase[map] + opcode);
+  const TExtOp* row = FindExt(map, opcode, prefix, d.encoding);
+  if (!row && d.encoding == kEncLegacy && prefix == 1) {
+    row = FindExt(map, opcode, 0, d.encoding);  // a 66h no row claims sets the operand size
+  }
+  d.ext = row;
+  const uint8_t attributes = row ? row->attributes : (map == 3 ? kExtImm8 : 0);
+  if (!(attributes & kExtNoModRm) && !DecodeModRm(in, d)) return false;
+  if (d.encoding == kEncEvex && d.broadcast && !d.isMemory) {
+    d.broadcast = false;  // in register form the bit selects rounding on full-width registers
+    d.vectorBytes = 64;
+  }
+  if (d.encoding == kEncEvex && d.dispSize == 1) {
+    d.disp *= static_cast<int32_t>(DisplacementScale(d));
+  }
+  if (attributes & kExtVsib) {
+    d.index = static_cast<int8_t>((d.sib >> 3) & 7);  // index 4 is a vector register here
+    d.scale = static_cast<uint8_t>(1u << (d.sib >> 6));
+  }
+  if ((attributes & kExtImm8) && !ReadImmediate(in, d, 1)) return false;
+  if (!row || d.lock) return false;
+  if ((attributes & kExtMemoryOnly) && !d.isMemory) return false;
+  if ((attributes & kExtRegisterOnly) && d.isMemory) return false;
+  if ((attributes & kExtVsib) && (d.addr16 || d.rm != 4)) return false;
+  if ((attributes & kExtGroup) && !GroupHasForm(row->name, d.reg)) return false;
+  return d.vectorBytes <= 64;
+}
+
+// A VEX (C4h, C5h) or EVEX (62h) prefix and what follows it. In 32-bit code these bytes are
+// also les, lds and bound, whose register forms do not exist: the prefix is recognised by
+// the top two bits of the next byte, which would be a register-form ModR/M.
+[[gnu::noinline]] bool DecodeVex(ByteReader& in, TDecoded& d, uint8_t first, bool& unknownLength) {
+  uint8_t p0 = 0, p1 = 0, p2 = 0, opcode = 0;
+  d.vexW = d.zeroing = d.broadcast = false;
+  d.mask = d.vvvv = 0;
+  d.vectorBytes = 16;
+  d.encoding = first == 0x62 ? kEncEvex : kEncVex;
+  if (!in.Byte(p0)) return false;
+  unsigned map = 1;
+  bool wellFormed = true;
+  if (first == 0xC5) {
+    d.encoding = kEncVex;
+    p1 = p0;
+  } else {
+    if (!in.Byte(p1)) return false;
+    if (first == 0xC4) {
+      d.encoding = kEncVex;
+      map = p0 & 0x1F;
+    } else {
+      d.encoding = kEncEvex;
+      if (!in.Byte(p2)) return false;
+      map = p0 & 3;
+      wellFormed = (p0 & 0x0C) == 0 && (p1 & 0x04) != 0;
+    }
+    d.vexW = p1 >> 7;
+  }
+  // 32-bit code has eight vector registers: the top bit of vvvv is ignored.
+  d.vvvv = static_cast<uint8_t>((~p1 >> 3) & 7);
+  if (d.encoding == kEncEvex) {
+    d.zeroing = p2 >> 7;
+    d.vectorBytes = static_cast<uint8_t>(16u << ((p2 >> 5) & 3));  // 128 marks the reserved 3
+    d.broadcast = (p2 >> 4) & 1;
+    d.mask = p2 & 7;
+  } else {
+    d.vectorBytes = (p1 & 4) ? 32 : 16;
+  }
+  if (map < 1 || map > 3 || !wellFormed) {
+    unknownLength = true;  // no opcode map to tell the length
+    return false;
+  }
+  if (!in.Byte(opcode)) return false;
+  // These encodings carry their own operand-size and repeat prefixes.
+  const bool legacyPrefix = d.has66 || d.rep || d.repne;
+  const bool valid = DecodeExtended(in, d, map, opcode, p1 & 3);
+  return valid && !legacyPrefix;
+}
+
+// Register constants an instruction of the newer maps may overwrite: general registers in
+// ModR/M reg, in vvvv and in register-form r/m.
+void UpdateRegistersExtended(const TDecoded& d, TRegState& state) {
+  if (!d.ext || !(d.ext->attributes & kExtGeneral)) return;
+  state.regs[d.reg] = 0;
+  if (d.encoding != kEncLegacy) state.regs[d.vvvv] = 0;
+  if (d.hasModRm && !d.isMemory) state.regs[d.rm] = 0;
+}
+
+[[gnu::noinline]] void FinishExtended(ByteReader& in, TDecoded& d, uint32_t code, bool valid,
+                    TRegState* regState) {
+  d.info.next = in.Address();
+  if (valid && d.info.next - code <= 15) {
+    d.info.isValid = 1;
+    if (regState) UpdateRegistersExtended(d, *regState);
+  }
+}
+
 }  // namespace
 
 void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
             bool resolveRegisters, const TDATryRead* map) {
-  std::memset(&d, 0, sizeof d);
+  // The fields of the newer encodings are set where those are decoded; clearing them for
+  // every instruction would cost the common path a third more stores.
+  std::memset(&d, 0, offsetof(TDecoded, ext));
+  d.ext = nullptr;
+  d.encoding = 0;
   d.base = d.index = kNoRegister;
   d.info.start = code;
   if (code == 0) return;
@@ -450,7 +645,7 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
     }
     if (repeatPending && byte != 0x0F && regState) regState->regs[1] = 0;
     repeatPending = false;
-    if (!kIsPrefix[byte]) break;
+    if (kByteKind[byte] != kPrefixByte) break;
     switch (byte) {
       case 0x66: d.has66 = true; d.operandSize = 2; continue;
       case 0x67: d.addr16 = true; continue;
@@ -467,10 +662,37 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
     }
     break;
   }
+  // The processor refuses instructions longer than 15 bytes, however they are built.
+  constexpr uint32_t kMaxLength = 15;
+  uint8_t following = 0;
+  if (kByteKind[byte] == kVexByte && in.Peek(following) &&
+      (following & 0xC0) == 0xC0) {
+    bool unknownLength = false;
+    const bool valid = DecodeVex(in, d, byte, unknownLength);
+    FinishExtended(in, d, code, valid, regState);
+    if (unknownLength || d.lock) info.next = code + 1;
+    return;
+  }
   if (byte == 0x0F) {
     if (!in.Byte(byte)) {
       info.opcode = 0x0F00;
       info.next = in.Address();
+      return;
+    }
+    if (byte == 0x38 || byte == 0x3A) {
+      info.opcode = static_cast<uint16_t>(0x0F00 + byte);
+      d.encoding = kEncLegacy;
+      d.vvvv = d.mask = 0;
+      d.vexW = d.zeroing = d.broadcast = false;
+      d.vectorBytes = 16;
+      uint8_t opcode = 0;
+      bool valid = false;
+      if (in.Byte(opcode)) {
+        const unsigned prefix = d.repne ? 3 : d.rep ? 2 : d.has66 ? 1 : 0;
+        valid = DecodeExtended(in, d, byte == 0x38 ? 2 : 3, opcode, prefix);
+      }
+      FinishExtended(in, d, code, valid, regState);
+      if (d.lock) info.next = code + 1;  // no instruction of these maps takes lock
       return;
     }
     info.opcode = static_cast<uint16_t>(0x0F00 + byte);
@@ -479,15 +701,25 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
     info.opcode = byte;
     d.flags = kOneByteFlags[byte];
   }
+  if (d.flags == kInvalidFlags) {
+    // No map knows the opcode, so nothing tells its length: the invalid span is one byte,
+    // and whatever follows is decoded on its own.
+    info.next = code + 1;
+    return;
+  }
   if (RmKind(d.flags) != 0) {
     if (!DecodeModRm(in, d)) {
       info.next = in.Address();
       return;
     }
-    if (RmKind(d.flags) == 1 && d.flags != kInvalidFlags) {
+    if (RmKind(d.flags) == 1) {
       const TGroupEntry* group = GroupOf(static_cast<uint8_t>(info.opcode));
       d.flags = group ? (d.isMemory ? group->memoryForms[d.reg] : group->registerForms[d.reg])
                       : kInvalidFlags;
+      if (d.flags == kInvalidFlags) {
+        info.next = in.Address();  // the group's form is unknown, its ModR/M is not
+        return;
+      }
     }
   }
   if (unsigned size = ImmediateSize(d)) {
@@ -497,8 +729,12 @@ void Decode(CodeMemory& memory, uint32_t code, TDecoded& d, TRegState* regState,
     }
   }
   info.next = in.Address();
-  // The processor refuses instructions longer than 15 bytes, however they are built.
-  constexpr uint32_t kMaxLength = 15;
+  if (d.lock && !LockAllowed(d)) {
+    // A lock before anything else is no prefix of this instruction: a listing that starts
+    // on it goes on at the next byte.
+    info.next = code + 1;
+    return;
+  }
   if (info.next - code <= kMaxLength && IsValid(d, static_cast<uint8_t>(d.imm))) {
     info.isValid = 1;
     const uint16_t op = info.opcode;

@@ -28,6 +28,26 @@ extern const char k3DNowList[];
 extern const uint8_t k3DNowValid[23];
 extern const char kConditionList[];
 
+// One row of the three-byte maps (0F 38h, 0F 3Ah) and of the VEX and EVEX encodings, which
+// also reach the 0F map. The generator documents the operand codes.
+struct TExtOp {
+  uint16_t key;          // (map - 1) * 256 + opcode; map 1 0Fh, 2 0F 38h, 3 0F 3Ah
+  uint8_t prefix;        // mandatory prefix: 0 none, 1 66h, 2 F3h, 3 F2h (the VEX pp order)
+  uint8_t encodings;     // kEncLegacy, kEncVex, kEncEvex
+  uint8_t attributes;    // kExt... bits
+  char memorySize;       // the size code of the r/m operand
+  const char* name;      // "|" by ModR/M reg, "^" by vector length, ":" register/memory, "/" by W
+  const char* operands;  // two characters an operand
+};
+
+constexpr uint8_t kEncLegacy = 1, kEncVex = 2, kEncEvex = 4;
+constexpr uint8_t kExtImm8 = 1, kExtMemoryOnly = 2, kExtRegisterOnly = 4, kExtNoModRm = 8,
+                  kExtVsib = 16, kExtGroup = 32, kExtGeneral = 64;
+
+extern const unsigned kExtOpCount;
+extern const TExtOp kExtOps[];
+extern const uint16_t kExtFirst[3 * 256 + 1];
+
 // Flag word fields.
 inline unsigned RegKind(uint16_t flags) { return flags & 7; }
 inline unsigned RmKind(uint16_t flags) { return (flags >> 3) & 7; }
@@ -51,6 +71,7 @@ struct TDecoded {
   uint8_t mod, reg, rm;
   int8_t base, index;    // register numbers, kNoRegister when absent
   uint8_t scale;
+  uint8_t sib;
   uint8_t dispSize;
   int32_t disp;
   uint32_t dispAddr;
@@ -58,6 +79,15 @@ struct TDecoded {
   int32_t imm;           // sign-extended; the offset of a far pointer; enter's word
   uint32_t immAddr;
   uint16_t immHigh;      // a far pointer's segment; enter's byte
+  // Three-byte, VEX and EVEX instructions; ext and encoding are always set, the others only
+  // for those encodings. Decode clears the fields above ext as one block.
+  const TExtOp* ext;     // the table row, null for the one- and two-byte maps
+  uint8_t encoding;      // kEncLegacy, kEncVex or kEncEvex; 0 for the older maps
+  uint8_t vvvv;          // the register operand held in the prefix
+  uint8_t vectorBytes;   // 16, 32 or 64 by the length bits
+  bool vexW;
+  uint8_t mask;          // EVEX: the opmask register, 0 for none
+  bool zeroing, broadcast;
 };
 
 // The decode of DecodeInstruction with everything the text needs.

@@ -114,7 +114,7 @@ std::string_view ThreeDNowName(uint8_t suffix) {
 }
 
 // Builds the mnemonic; usedPrefix tells whether a "/" choice consumed a repeat prefix.
-void Mnemonic(const TDecoded& d, Piece& out, bool& usedPrefix) {
+[[gnu::always_inline]] inline void Mnemonic(const TDecoded& d, Piece& out, bool& usedPrefix) {
   const uint16_t op = d.info.opcode;
   usedPrefix = false;
   if (op == 0x0F0F) {
@@ -124,8 +124,13 @@ void Mnemonic(const TDecoded& d, Piece& out, bool& usedPrefix) {
   unsigned number = op >= 0x0F00 ? kTwoByteMnemonic[op & 0xFF] : kOneByteMnemonic[op];
   std::string_view chosen = MnemonicEntry(number);
   if (chosen.find('/') != std::string_view::npos) {
-    const unsigned pick = d.has66 ? 1 : d.repne ? 2 : d.rep ? 3 : 0;
+    unsigned pick = d.has66 ? 1 : d.repne ? 2 : d.rep ? 3 : 0;
     std::string_view choice = Split(chosen, '/', pick);
+    if (choice.empty() && pick == 1 && (d.repne || d.rep)) {
+      // 66h as the operand size of an instruction that F2h or F3h selects (popcnt ax, ...).
+      pick = d.repne ? 2 : 3;
+      choice = Split(chosen, '/', pick);
+    }
     if (choice.empty()) {
       chosen = Split(chosen, '/', 0);
     } else {
@@ -191,13 +196,35 @@ void AppendSigned(Piece& out, int32_t value, bool plusSign) {
   AppendNumber(out, magnitude);
 }
 
-void MemoryText(const TDecoded& d, unsigned size, bool withSize, Piece& out) {
-  static const char* const kSizeWords[17] = {nullptr, "byte",  "word", nullptr, "dword",
-                                             nullptr, nullptr, nullptr, "qword", nullptr,
-                                             "tbyte", nullptr, nullptr, nullptr, nullptr,
-                                             nullptr, "oword"};
-  if (withSize && size <= 16 && kSizeWords[size]) {
-    out.Add(kSizeWords[size]);
+const char* SizeWord(unsigned size) {
+  switch (size) {
+    case 1: return "byte";
+    case 2: return "word";
+    case 4: return "dword";
+    case 8: return "qword";
+    case 10: return "tbyte";
+    case 16: return "oword";
+    case 32: return "ymmword";
+    case 64: return "zmmword";
+    default: return nullptr;
+  }
+}
+
+const char* VectorName(unsigned bytes, unsigned number) {
+  static const char* const kYmmRegs[8] = {"ymm0", "ymm1", "ymm2", "ymm3",
+                                          "ymm4", "ymm5", "ymm6", "ymm7"};
+  static const char* const kZmmRegs[8] = {"zmm0", "zmm1", "zmm2", "zmm3",
+                                          "zmm4", "zmm5", "zmm6", "zmm7"};
+  number &= 7;
+  return bytes >= 64 ? kZmmRegs[number] : bytes == 32 ? kYmmRegs[number] : kXmmRegs[number];
+}
+
+// vsibBytes: the index is a vector register of that width (gathers and scatters).
+void MemoryText(const TDecoded& d, unsigned size, bool withSize, Piece& out,
+                unsigned vsibBytes = 0) {
+  const char* sizeWord = SizeWord(size);
+  if (withSize && sizeWord) {
+    out.Add(sizeWord);
     out.Add(" ptr ");
   }
   if (d.segment) {
@@ -209,7 +236,7 @@ void MemoryText(const TDecoded& d, unsigned size, bool withSize, Piece& out) {
   if (d.base != kNoRegister) out.Add(names[d.base]);
   if (d.index != kNoRegister) {
     if (d.base != kNoRegister) out.Add('+');  // no "+" right after "["
-    out.Add(names[d.index]);
+    out.Add(vsibBytes ? VectorName(vsibBytes, d.index) : names[d.index]);
     if (d.scale > 1) {
       out.Add('*');
       out.Add(static_cast<char>('0' + d.scale));
@@ -276,6 +303,8 @@ void RmOperand(const TDecoded& d, TOperands& ops, bool xmmRm, bool dwordRm) {
   const unsigned kind = RmKind(d.flags);
   if (kind < 2 || !d.hasModRm) return;
   if (op == 0x0FAE && !d.isMemory) return;  // the fences have no operand
+  // monitor, mwait, xgetbv, xsetbv and rdtscp have none either.
+  if (op == 0x0F01 && !d.isMemory && d.reg != 4 && d.reg != 6) return;
   const bool follows66 = d.has66 && RmFollows66(d.flags);
   if (!d.isMemory) {
     Kind k = Kind::kDword;
@@ -291,6 +320,7 @@ void RmOperand(const TDecoded& d, TOperands& ops, bool xmmRm, bool dwordRm) {
         default: break;
       }
       if (k == Kind::kXmm && op == 0x0FD6 && d.rep) k = Kind::kMmx;
+      if (op == 0x0FC7) k = follows66 || d.has66 ? Kind::kWord : Kind::kDword;  // rdrand
       if (dwordRm) k = Kind::kDword;
     }
     ops.Add(RegisterName(k, d.rm, op));
@@ -347,6 +377,109 @@ void ImmediateOperand(const TDecoded& d, TOperands& ops) {
       value &= 0xFFFF;
     }
     AppendNumber(text, value);
+  }
+}
+
+// Instructions of the three-byte maps and the VEX and EVEX encodings.
+
+// The vector register width and memory size that an operand's size code stands for.
+void ExtSizes(const TDecoded& d, char code, unsigned& registerBytes, unsigned& memoryBytes) {
+  const unsigned vector = d.vectorBytes;
+  auto atLeast16 = [](unsigned bytes) { return bytes < 16 ? 16u : bytes; };
+  registerBytes = 16;
+  switch (code) {
+    case 'x': registerBytes = memoryBytes = vector; break;
+    case 'h': memoryBytes = vector / 2; registerBytes = atLeast16(memoryBytes); break;
+    case 'q': memoryBytes = vector / 4; registerBytes = atLeast16(memoryBytes); break;
+    case 'e': memoryBytes = vector / 8; break;
+    case 'o': memoryBytes = 16; break;
+    case 'y': registerBytes = memoryBytes = 32; break;
+    case 's': case 'g': memoryBytes = d.vexW ? 8 : 4; break;
+    case 'v': memoryBytes = d.operandSize; break;
+    case 'd': case '4': memoryBytes = 4; break;
+    case 'w': case '2': memoryBytes = 2; break;
+    case '8': memoryBytes = 8; break;
+    default: memoryBytes = 1; break;
+  }
+}
+
+// The mnemonic: choices by ModR/M reg ("|"), vector length ("^"), register or memory form
+// (":") and W ("/"), in that order.
+std::string_view ExtMnemonic(const TDecoded& d) {
+  std::string_view name = d.ext->name;
+  if (name.find('|') != std::string_view::npos) name = Split(name, '|', d.reg);
+  if (name.find('^') != std::string_view::npos) name = Split(name, '^', d.vectorBytes > 16);
+  if (name.find(':') != std::string_view::npos) name = Split(name, ':', d.isMemory);
+  if (name.find('/') != std::string_view::npos) name = Split(name, '/', d.vexW);
+  return name;
+}
+
+void ExtMemory(const TDecoded& d, char code, Piece& out) {
+  unsigned registerBytes, memoryBytes;
+  ExtSizes(d, code, registerBytes, memoryBytes);
+  if (d.broadcast) memoryBytes = d.vexW ? 8 : 4;
+  // The older encodings leave a full 16-byte operand's size unsaid, as SSE does.
+  const bool withSize = d.encoding != kEncLegacy || memoryBytes != 16;
+  MemoryText(d, memoryBytes, withSize && code != 'g', out, code == 'g' ? d.vectorBytes : 0);
+  if (d.broadcast) {
+    out.Add("{1to");
+    const unsigned count = d.vectorBytes / memoryBytes;
+    if (count >= 10) out.Add(static_cast<char>('0' + count / 10));
+    out.Add(static_cast<char>('0' + count % 10));
+    out.Add('}');
+  }
+}
+
+void ExtOperand(const TDecoded& d, char kind, char code, Piece& out) {
+  unsigned registerBytes, memoryBytes;
+  ExtSizes(d, code, registerBytes, memoryBytes);
+  const bool wordRegister = code == 'v' && d.operandSize == 2;
+  switch (kind) {
+    case 'V': out.Add(VectorName(registerBytes, d.reg)); return;
+    case 'H': out.Add(VectorName(registerBytes, d.vvvv)); return;
+    case 'L': out.Add(VectorName(registerBytes, static_cast<uint32_t>(d.imm) >> 4)); return;
+    case 'X': out.Add("xmm0"); return;
+    case 'P': out.Add(kMmxRegs[d.reg]); return;
+    case 'K': out.Add("k"); out.Add(static_cast<char>('0' + d.reg)); return;
+    case 'N': out.Add("k"); out.Add(static_cast<char>('0' + d.vvvv)); return;
+    case 'B': out.Add(kDwordRegs[d.vvvv]); return;
+    case 'G': out.Add(wordRegister ? kWordRegs[d.reg] : kDwordRegs[d.reg]); return;
+    case 'I': AppendNumber(out, static_cast<uint32_t>(d.imm) & 0xFF); return;
+    default: break;
+  }
+  if (d.isMemory) {
+    ExtMemory(d, code, out);
+  } else if (kind == 'Q') {
+    out.Add(kMmxRegs[d.rm]);
+  } else if (kind == 'R') {
+    out.Add("k");
+    out.Add(static_cast<char>('0' + d.rm));
+  } else if (kind == 'E') {
+    out.Add(code == 't' ? kByteRegs[d.rm] : wordRegister ? kWordRegs[d.rm] : kDwordRegs[d.rm]);
+  } else {
+    out.Add(VectorName(registerBytes, d.rm));
+  }
+}
+
+// Mnemonic and operands; the EVEX mask follows the first operand.
+void ExtText(const TDecoded& d, std::string& text) {
+  text += ExtMnemonic(d);
+  const char* operands = d.ext->operands;
+  if (!*operands) return;
+  PadTo(text, kOperandColumn);
+  if (text.back() != ' ') text += ' ';
+  for (unsigned i = 0; operands[0] && operands[1]; ++i) {
+    if (i) text += ", ";
+    Piece piece;
+    ExtOperand(d, operands[0], operands[1], piece);
+    text.append(piece.chars, piece.size);
+    if (i == 0 && d.mask) {
+      text += "{k";
+      text += static_cast<char>('0' + d.mask);
+      text += '}';
+    }
+    if (i == 0 && d.zeroing) text += "{z}";
+    operands += operands[2] == ',' ? 3 : 2;
   }
 }
 
@@ -460,6 +593,26 @@ void InvalidText(CodeMemory& memory, const TInstrInfo& info, std::string& text) 
   }
 }
 
+// The function-name comment of a target, else the string an address operand points at.
+void AppendOperandComment(CodeMemory& memory, uint32_t code, const TDecoded& d,
+                          std::string& text) {
+  const TInstrInfo& info = d.info;
+  if (info.target != 0) {
+    AppendComment(text, FunctionComment(memory, info.target, 0), false);
+    return;
+  }
+  bool isName = false;
+  std::string comment;
+  if (d.isMemory && d.dispSize == 4) {
+    comment = StringComment(memory, code, static_cast<uint32_t>(d.disp), true, isName);
+  }
+  if (comment.empty() && d.immSize == 4 && !RelativeImmediate(d.flags) && info.opcode != 0xC8) {
+    comment = StringComment(memory, code, static_cast<uint32_t>(d.imm), ExplicitSize(d.flags),
+                            isName);
+  }
+  AppendComment(text, comment, !isName);
+}
+
 }  // namespace
 }  // namespace decoder
 
@@ -479,6 +632,11 @@ TInstrInfo DecodeInstructionText(CodeMemory& memory, uint32_t code, std::string&
   text.reserve(64);
   AppendAddress(text, info.start);
   text += "   ";
+  if (d.ext) {
+    ExtText(d, text);
+    AppendOperandComment(memory, code, d, text);
+    return info;
+  }
   if (d.lock) text += "lock ";
   bool usedPrefix = false;
   Piece mnemonic;
@@ -514,20 +672,7 @@ TInstrInfo DecodeInstructionText(CodeMemory& memory, uint32_t code, std::string&
     }
   }
 
-  if (info.target != 0) {
-    AppendComment(text, FunctionComment(memory, info.target, 0), false);
-  } else {
-    bool isName = false;
-    std::string comment;
-    if (d.isMemory && d.dispSize == 4) {
-      comment = StringComment(memory, code, static_cast<uint32_t>(d.disp), true, isName);
-    }
-    if (comment.empty() && d.immSize == 4 && !RelativeImmediate(d.flags) && op != 0xC8) {
-      comment = StringComment(memory, code, static_cast<uint32_t>(d.imm), ExplicitSize(d.flags),
-                              isName);
-    }
-    AppendComment(text, comment, !isName);
-  }
+  AppendOperandComment(memory, code, d, text);
   return info;
 }
 

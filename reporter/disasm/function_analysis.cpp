@@ -4,6 +4,7 @@
 #include "function_analysis.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstring>
 
 #include "pe_image.h"
@@ -19,6 +20,30 @@ constexpr uint32_t kGapLimit = 1024;
 constexpr size_t kMaxAreas = 50000;
 constexpr uint32_t kMaxInstructions = 4000000;
 constexpr uint32_t kMaxTableEntries = 65536;
+// No real function's code lies further than this from its entry: a branch beyond it leaves
+// the function, and straight-line code that runs past it is no function. This bounds what a
+// misread branch can pull in (an analysis that ran through a whole library).
+constexpr uint32_t kMaxFunctionSpan = 256 * 1024;
+// How far a called routine is followed to see whether it comes back: instructions per
+// routine, nested calls, and instructions in all for one call.
+constexpr unsigned kNoReturnScan = 64;
+constexpr int kNoReturnDepth = 4;
+constexpr unsigned kNoReturnBudget = 512;
+
+// Exported routines that end the process or the thread.
+bool IsTerminatingName(const std::string& exported) {
+  static const char* const kNames[] = {
+      "ExitProcess", "ExitThread", "FatalExit", "FatalAppExitA", "FatalAppExitW",
+      "RtlExitUserProcess", "RtlExitUserThread", "exit", "_exit", "_Exit", "abort",
+      "quick_exit", "_amsg_exit", "__stack_chk_fail", "_invalid_parameter_noinfo_noreturn"};
+  std::string name = exported.substr(0, exported.find('@', 1));  // stdcall "@12"
+  for (const char* known : kNames) {
+    if (name == known || (name.size() > 1 && name[0] == '_' && name.compare(1, std::string::npos, known) == 0)) {
+      return true;
+    }
+  }
+  return false;
+}
 
 bool SameState(const TRegState& a, const TRegState& b) {
   return std::memcmp(a.regs, b.regs, sizeof a.regs) == 0;
@@ -66,6 +91,8 @@ class Analysis {
   bool TryGap(bool& finished);
   void RemoveUnresolved(uint32_t start);
   bool HasExportName(uint32_t address);
+  bool DoesNotReturn(uint32_t target, int depth = 0);
+  bool AllPathsEnd(uint32_t entry, int depth);
   bool Fail(uint32_t address);
   void Finish();
 
@@ -78,6 +105,8 @@ class Analysis {
   int parsing_ = -1;
   uint32_t instructions_ = 0;
   bool failed_ = false;
+  std::vector<std::pair<uint32_t, bool>> noReturn_;  // routines already looked at
+  unsigned noReturnBudget_ = 0;
 };
 
 void Analysis::WorkOutCodeRange(const TMemoryRegion& region) {
@@ -105,6 +134,66 @@ void Analysis::WorkOutCodeRange(const TMemoryRegion& region) {
     rangeBegin_ = begin;
     rangeEnd_ = end;
   }
+}
+
+// Whether a call to target never comes back. Such a call ends its code area like a ret, so
+// that the analysis does not run on into whatever the compiler placed after it (padding, or
+// the next function). A routine does not return when it is the runtime's halt routine, is
+// exported under the name of a routine that ends the process or thread, or when every path
+// through its code ends in a jump to itself, ud2, int3, hlt or a call that does not return,
+// without any return or branch that cannot be followed. The look is bounded: 64 instructions
+// a routine, four levels of calls, 512 instructions for one call of the function analysed;
+// beyond that the routine counts as returning.
+bool Analysis::DoesNotReturn(uint32_t target, int depth) {
+  if (target == 0) return false;
+  if (target == routines_.haltRoutine) return true;
+  for (const auto& [address, result] : noReturn_) {
+    if (address == target) return result;
+  }
+  if (depth == 0) noReturnBudget_ = kNoReturnBudget;
+  const bool result =
+      IsTerminatingName(FunctionNameAt(memory_, target, nullptr)) || AllPathsEnd(target, depth);
+  if (noReturn_.size() < 256) noReturn_.push_back({target, result});
+  return result;
+}
+
+bool Analysis::AllPathsEnd(uint32_t entry, int depth) {
+  uint32_t pending[16];
+  unsigned pendingCount = 0;
+  uint32_t seen[kNoReturnScan];
+  unsigned seenCount = 0;
+  pending[pendingCount++] = entry;
+  while (pendingCount > 0) {
+    uint32_t at = pending[--pendingCount];
+    for (;;) {
+      if (std::find(seen, seen + seenCount, at) != seen + seenCount) break;  // joins a path
+      if (seenCount == kNoReturnScan || noReturnBudget_ == 0) return false;
+      seen[seenCount++] = at;
+      --noReturnBudget_;
+      const TInstrInfo instr = DecodeInstruction(memory_, at, nullptr, false, map_);
+      if (!instr.isValid || instr.next <= at) return false;
+      const uint16_t op = instr.opcode;
+      if (op == 0x0F0B || op == 0xCC || op == 0xF4) break;  // ud2, int3, hlt
+      if (IsReturn(op)) return false;
+      if (instr.isCall) {
+        if (depth < kNoReturnDepth && DoesNotReturn(instr.target, depth + 1)) break;
+      } else if (IsUnconditionalJump(instr)) {
+        if (instr.target == 0) return false;
+        if (instr.target == instr.start) break;  // a jump to itself
+        if (instr.target == routines_.haltRoutine ||
+            IsTerminatingName(FunctionNameAt(memory_, instr.target, nullptr))) {
+          break;  // a tail call of a terminating routine
+        }
+        at = instr.target;
+        continue;
+      } else if (instr.isJump) {
+        if (instr.target == 0 || pendingCount == std::size(pending)) return false;
+        pending[pendingCount++] = instr.target;
+      }
+      at = instr.next;
+    }
+  }
+  return true;
 }
 
 // Whether an instruction of the code starting at begin starts at address.
@@ -398,6 +487,7 @@ bool Analysis::ParseArea(int index) {
       }
       if (instr.next > limit) return Fail(instr.next);
       if (instr.target != 0 && instr.target == routines_.haltRoutine) return true;
+      if (instr.isCall && DoesNotReturn(instr.target)) return true;
       if (IsUnconditionalJump(instr)) return true;
     }
     if (!SameState(before, state)) {
@@ -522,6 +612,12 @@ void Analysis::Run(uint32_t entry) {
     return;
   }
   WorkOutCodeRange(region);
+  if (entry >= rangeBegin_ && entry - rangeBegin_ > kMaxFunctionSpan) {
+    rangeBegin_ = entry - kMaxFunctionSpan;
+  }
+  if (entry < rangeEnd_ && rangeEnd_ - entry > kMaxFunctionSpan) {
+    rangeEnd_ = entry + kMaxFunctionSpan;
+  }
   TRegState unknown{};
   AddArea(entry, 0, unknown);
   while (!failed_) {

@@ -227,7 +227,7 @@ TEST(Decoder, Validity) {
   TInstrInfo bad = Fixture({0x0F, 0x04, 0xC0, 1, 2, 3, 4}).Decode();
   EXPECT_FALSE(bad.isValid);
   EXPECT_EQ(bad.opcode, 0x0F04);
-  EXPECT_EQ(bad.next - bad.start, 7u);  // ModR/M and an operand-size immediate
+  EXPECT_EQ(bad.next - bad.start, 1u);  // its length is unknown: one byte, not the bytes after
 }
 
 TEST(DecoderText, MnemonicChoices) {
@@ -397,6 +397,130 @@ TEST(ReadableMap, MergesAndSearches) {
   EXPECT_EQ(map.ranges.size(), 202u);  // the first merges with the unreadable range before
   EXPECT_TRUE(qx::IsReadable(map, 0x40001));
   EXPECT_FALSE(qx::IsReadable(map, 0x40002));
+}
+
+}  // namespace
+
+namespace {
+
+// Length of the instruction at kCode, and whether it is valid.
+std::pair<uint32_t, bool> LengthOf(std::vector<uint8_t> bytes) {
+  TInstrInfo info = Fixture(std::move(bytes)).Decode();
+  return {info.next - info.start, !!info.isValid};
+}
+
+TEST(DecoderNewerSets, BitCountsAndSystemForms) {
+  EXPECT_EQ(TextOf({0xF3, 0x0F, 0xBC, 0xC1}), "00401000   tzcnt   eax, ecx");
+  EXPECT_EQ(TextOf({0xF3, 0x0F, 0xBD, 0xC1}), "00401000   lzcnt   eax, ecx");
+  EXPECT_EQ(TextOf({0x0F, 0xBC, 0xC1}), "00401000   bsf     eax, ecx");
+  EXPECT_EQ(TextOf({0x0F, 0xBD, 0xC1}), "00401000   bsr     eax, ecx");
+  EXPECT_EQ(TextOf({0xF3, 0x0F, 0xB8, 0xC1}), "00401000   popcnt  eax, ecx");
+  EXPECT_EQ(TextOf({0x66, 0xF3, 0x0F, 0xB8, 0xC0}), "00401000   popcnt  ax, ax");
+  EXPECT_FALSE(LengthOf({0x0F, 0xB8, 0xC1}).second);  // jmpe: not in 32-bit user code
+  EXPECT_EQ(TextOf({0x0F, 0x01, 0xF9}), "00401000   rdtscp");
+  EXPECT_EQ(TextOf({0x0F, 0x01, 0xD0}), "00401000   xgetbv");
+  EXPECT_EQ(TextOf({0x0F, 0x01, 0x38}), "00401000   invlpg  [eax]");
+  EXPECT_FALSE(LengthOf({0x0F, 0x01, 0xF8}).second);  // swapgs exists only in 64-bit code
+  EXPECT_EQ(TextOf({0x0F, 0xC7, 0xF0}), "00401000   rdrand  eax");
+  EXPECT_EQ(TextOf({0x0F, 0xC7, 0xF9}), "00401000   rdseed  ecx");
+  EXPECT_EQ(TextOf({0x0F, 0xC7, 0x0E}), "00401000   cmpxchg8b qword ptr [esi]");
+  EXPECT_EQ(TextOf({0x0F, 0xAE, 0x21}), "00401000   xsave   [ecx]");
+  EXPECT_EQ(TextOf({0x0F, 0xAE, 0xF0}), "00401000   mfence");
+  TRegState state{};
+  state.regs[0] = state.regs[1] = state.regs[2] = 0x1234;
+  Fixture({0x0F, 0x01, 0xF9}).Decode(kCode, &state);
+  EXPECT_EQ(state.regs[0] | state.regs[1] | state.regs[2], 0u);  // rdtscp writes all three
+}
+
+TEST(DecoderNewerSets, LockOnlyBeforeWhatAllowsIt) {
+  // and esp, -16 whose last byte is F0h, then a call: from the F0h on, there is no "lock call"
+  // but a one-byte invalid span, and the call follows at its own start.
+  Fixture code({0x83, 0xE4, 0xF0, 0xE8, 0x10, 0, 0, 0});
+  TInstrInfo lockByte = code.Decode(kCode + 2);
+  EXPECT_FALSE(lockByte.isValid);
+  EXPECT_EQ(lockByte.next, kCode + 3);
+  EXPECT_EQ(code.Text(kCode + 2), "00401002   db $f0");
+  TInstrInfo call = code.Decode(lockByte.next);
+  EXPECT_TRUE(call.isValid);
+  EXPECT_TRUE(call.isCall);
+  EXPECT_FALSE(LengthOf({0xF0, 0x8B, 0x00}).second);       // mov
+  EXPECT_FALSE(LengthOf({0xF0, 0x01, 0xC0}).second);       // add in register form
+  EXPECT_FALSE(LengthOf({0xF0, 0x39, 0x00}).second);       // cmp writes nothing
+  EXPECT_TRUE(LengthOf({0xF0, 0x01, 0x00}).second);        // add [eax], eax
+  EXPECT_TRUE(LengthOf({0xF0, 0x0F, 0xC1, 0x01}).second);  // xadd
+  EXPECT_TRUE(LengthOf({0xF0, 0x0F, 0xC7, 0x0E}).second);  // cmpxchg8b
+  EXPECT_TRUE(LengthOf({0xF0, 0xF7, 0x18}).second);        // neg
+  EXPECT_EQ(LengthOf({0xF0, 0x66, 0x0F, 0x38, 0x00, 0xC1}), std::make_pair(1u, false));
+  EXPECT_EQ(LengthOf({0xF0, 0xC5, 0xFC, 0x58, 0xC1}), std::make_pair(1u, false));
+}
+
+TEST(DecoderNewerSets, InvalidCodeNeverSwallowsTheNextInstruction) {
+  // An opcode no map knows spans one byte; a known map's unknown opcode spans its ModR/M.
+  EXPECT_EQ(LengthOf({0x0F, 0x04, 0xE8, 0, 0, 0, 0}), std::make_pair(1u, false));
+  EXPECT_EQ(LengthOf({0x0F, 0xFF, 0xC0}), std::make_pair(1u, false));
+  EXPECT_EQ(LengthOf({0x0F, 0x38, 0xFF, 0xC0}), std::make_pair(4u, false));
+  EXPECT_EQ(LengthOf({0x0F, 0x3A, 0xFF, 0xC0, 0x01}), std::make_pair(5u, false));
+  EXPECT_EQ(LengthOf({0xC5, 0xF8, 0xFF, 0xC0}), std::make_pair(4u, false));
+  EXPECT_EQ(LengthOf({0xC4, 0xE0, 0x78, 0x58, 0xC0}), std::make_pair(1u, false));  // map 0
+  EXPECT_EQ(LengthOf({0xF7, 0x08, 0x90}), std::make_pair(2u, false));  // group form /1
+}
+
+TEST(DecoderNewerSets, VexOrLesLds) {
+  // In 32-bit code C4h/C5h start VEX only where les/lds would have a register form.
+  EXPECT_EQ(TextOf({0xC4, 0x00}), "00401000   les     eax, [eax]");
+  EXPECT_EQ(TextOf({0xC5, 0x41, 0x08}), "00401000   lds     eax, [ecx+8]");
+  EXPECT_EQ(TextOf({0xC5, 0xFC, 0x58, 0xC1}), "00401000   vaddps  ymm0, ymm0, ymm1");
+  EXPECT_EQ(TextOf({0xC5, 0xF0, 0x58, 0x02}), "00401000   vaddps  xmm0, xmm1, oword ptr [edx]");
+  EXPECT_EQ(TextOf({0xC4, 0xE2, 0x75, 0xB8, 0x44, 0x24, 0x20}),
+            "00401000   vfmadd231ps ymm0, ymm1, ymmword ptr [esp+$20]");
+  EXPECT_EQ(TextOf({0xC4, 0xE2, 0x68, 0xF7, 0xC1}), "00401000   bextr   eax, ecx, edx");
+  EXPECT_EQ(TextOf({0xC4, 0xE2, 0x73, 0xF5, 0xC2}), "00401000   pdep    eax, ecx, edx");
+  EXPECT_EQ(TextOf({0xC4, 0xE2, 0x78, 0xF3, 0xC9}), "00401000   blsr    eax, ecx");
+  EXPECT_EQ(TextOf({0xC5, 0xF8, 0x77}), "00401000   vzeroupper");
+  EXPECT_EQ(TextOf({0xC4, 0xE2, 0x75, 0x92, 0x04, 0x8A}),
+            "00401000   vgatherdps ymm0, [edx+ymm1*4], ymm1");
+  EXPECT_EQ(TextOf({0xC4, 0xE3, 0x7D, 0x39, 0xC1, 0x01}), "00401000   vextracti128 xmm1, ymm0, 1");
+  // A legacy prefix before VEX is refused.
+  EXPECT_FALSE(LengthOf({0x66, 0xC5, 0xFC, 0x58, 0xC1}).second);
+}
+
+TEST(DecoderNewerSets, EvexOrBound) {
+  EXPECT_EQ(TextOf({0x62, 0x01}), "00401000   bound   eax, dword ptr [ecx]");
+  EXPECT_EQ(TextOf({0x62, 0xF1, 0x7C, 0x48, 0x58, 0xC1}), "00401000   vaddps  zmm0, zmm0, zmm1");
+  // The one-byte displacement is scaled by the operand size: 1 * 64.
+  EXPECT_EQ(TextOf({0x62, 0xF1, 0x7C, 0x48, 0x58, 0x41, 0x01}),
+            "00401000   vaddps  zmm0, zmm0, zmmword ptr [ecx+$40]");
+  // Broadcast of one element, and a merging and a zeroing mask.
+  EXPECT_EQ(TextOf({0x62, 0xF1, 0x7C, 0x58, 0x58, 0x41, 0x01}),
+            "00401000   vaddps  zmm0, zmm0, dword ptr [ecx+4]{1to16}");
+  EXPECT_EQ(TextOf({0x62, 0xF1, 0xFD, 0x49, 0x58, 0xC1}),
+            "00401000   vaddpd  zmm0{k1}, zmm0, zmm1");
+  EXPECT_EQ(TextOf({0x62, 0xF1, 0xFD, 0xCA, 0x59, 0xC1}),
+            "00401000   vmulpd  zmm0{k2}{z}, zmm0, zmm1");
+  EXPECT_EQ(TextOf({0x62, 0xF1, 0xFE, 0x48, 0x6F, 0x0A}),
+            "00401000   vmovdqu64 zmm1, zmmword ptr [edx]");
+  EXPECT_EQ(TextOf({0x62, 0xF3, 0x75, 0x48, 0x25, 0x02, 0x96}),
+            "00401000   vpternlogd zmm0, zmm1, zmmword ptr [edx], $96");
+  EXPECT_EQ(TextOf({0xC5, 0xF8, 0x92, 0xCA}), "00401000   kmovw   k1, edx");
+  // Reserved bits of the EVEX prefix: no instruction, one byte.
+  EXPECT_EQ(LengthOf({0x62, 0xFD, 0x7C, 0x48, 0x58, 0xC1}), std::make_pair(1u, false));
+}
+
+TEST(DecoderNewerSets, ThreeByteMaps) {
+  EXPECT_EQ(TextOf({0xF2, 0x0F, 0x38, 0xF1, 0xC1}), "00401000   crc32   eax, ecx");
+  EXPECT_EQ(TextOf({0xF2, 0x0F, 0x38, 0xF0, 0x10}), "00401000   crc32   edx, byte ptr [eax]");
+  EXPECT_EQ(TextOf({0x66, 0x0F, 0x38, 0x00, 0xC1}), "00401000   pshufb  xmm0, xmm1");
+  EXPECT_EQ(TextOf({0x0F, 0x38, 0x00, 0xC1}), "00401000   pshufb  mm0, mm1");
+  EXPECT_EQ(TextOf({0x66, 0x0F, 0x3A, 0x63, 0xC1, 0x0C}), "00401000   pcmpistri xmm0, xmm1, $c");
+  EXPECT_EQ(TextOf({0x66, 0x0F, 0x38, 0x21, 0x01}), "00401000   pmovsxbd xmm0, dword ptr [ecx]");
+  EXPECT_EQ(TextOf({0x0F, 0x38, 0xF0, 0x01}), "00401000   movbe   eax, dword ptr [ecx]");
+  EXPECT_EQ(TextOf({0x66, 0x0F, 0x3A, 0x16, 0xC0, 0x02}), "00401000   pextrd  eax, xmm0, 2");
+  EXPECT_FALSE(LengthOf({0x66, 0x0F, 0x38, 0x2A, 0xC1}).second);  // movntdqa needs memory
+  // The general registers an instruction of these maps writes lose their constants.
+  TRegState state{};
+  state.regs[0] = 0x1234;
+  Fixture({0xF2, 0x0F, 0x38, 0xF1, 0xC1}).Decode(kCode, &state);
+  EXPECT_EQ(state.regs[0], 0u);
 }
 
 }  // namespace

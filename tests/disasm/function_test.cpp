@@ -92,7 +92,7 @@ TEST(ParseFunction, Failures) {
   EXPECT_FALSE(info.isValid);
   EXPECT_EQ(info.lastErrorCode, 0x770001u);
   EXPECT_EQ(info.lastErrorText, "Invalid code!");
-  EXPECT_EQ(info.lastErrorAddr, kEntry + 8);
+  EXPECT_EQ(info.lastErrorAddr, kEntry + 2);  // an unknown opcode spans one byte
   EXPECT_EQ(bad.List(kEntry, false, 0), "");
 
   // Code that runs off the end of the readable block.
@@ -279,6 +279,55 @@ TEST(ParseFunction, CatchAllAndHaltRoutines) {
   EXPECT_EQ(after->end, kEntry + 10);  // the call to the halt routine ends it
   EXPECT_EQ(info.farCalls.size(), 2u);
   EXPECT_EQ(info.codeLength, 11u);
+}
+
+// Calls to routines that never come back end their code area: what follows them is not
+// analysed (here it is no code at all).
+TEST(ParseFunction, CallsThatDoNotReturn) {
+  // test eax, eax / jz to a ret at 24h / call the routine / 0F 04h (no instruction) / ret.
+  // The routines lie at 40h, 50h, 60h, 70h and 80h.
+  for (uint32_t routine : {0x40u, 0x50u, 0x60u, 0x70u, 0x80u}) {
+    Code code(0x100);
+    code.At(0, {0x85, 0xC0, 0x74, 0x20, 0xE8}).Dword(5, routine - 9).At(9, {0x0F, 0x04, 0xC3});
+    code.At(0x24, {0xC3});
+    code.At(0x40, {0x55, 0x8B, 0xEC, 0x0F, 0x0B});  // ends in ud2
+    code.At(0x50, {0x6A, 0x01, 0xEB, 0xFE});        // ends in a jump to itself
+    code.At(0x60, {0x90, 0xCC});                    // int3
+    code.At(0x70, {0x6A, 0x00, 0xE8}).Dword(0x73, 0x40 - 0x77).At(0x77, {0xC3});  // calls 40h
+    // Both paths of a conditional branch end: ud2 / jmp $.
+    code.At(0x80, {0x85, 0xC0, 0x74, 0x02, 0x0F, 0x0B, 0xEB, 0xFE});
+    TFunctionInfo info = Function(code).Parse();
+    ASSERT_TRUE(info.isValid) << routine << ": " << std::hex << info.lastErrorAddr;
+    const TCodeArea* first = AreaAt(info, kEntry);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->end, kEntry + 8) << routine;  // ends with the call
+  }
+  // A routine that returns, on every path or on one, keeps the code after the call in the
+  // function.
+  for (const std::vector<uint8_t>& routine :
+       {std::vector<uint8_t>{0x6A, 0x00, 0x58, 0xC3},
+        std::vector<uint8_t>{0x85, 0xC0, 0x74, 0x01, 0xC3, 0x0F, 0x0B}}) {
+    Code code(0x100);
+    code.At(0, {0xE8}).Dword(1, 0x40 - 5).At(5, {0x40, 0xC3});
+    std::copy(routine.begin(), routine.end(), code.bytes.begin() + 0x40);
+    TFunctionInfo info = Function(code).Parse();
+    ASSERT_TRUE(info.isValid);
+    EXPECT_EQ(info.codeLength, 7u);
+  }
+}
+
+// A branch further than any real function reaches leaves the function instead of pulling
+// the code there into it.
+TEST(ParseFunction, RunAwayIsCapped) {
+  constexpr uint32_t kFar = 300 * 1024;
+  Code code(kFar + 0x10);
+  code.At(0, {0x85, 0xC0, 0x0F, 0x84}).Dword(4, kFar - 8).At(8, {0xC3}).At(kFar, {0xC3});
+  TFunctionInfo info = Function(code).Parse();
+  ASSERT_TRUE(info.isValid);
+  EXPECT_EQ(AreaAt(info, kEntry + kFar), nullptr);
+  ASSERT_EQ(info.farCalls.size(), 1u);
+  EXPECT_EQ(info.farCalls[0].target, kEntry + kFar);
+  EXPECT_EQ(info.codeLength, 9u);
 }
 
 TEST(DisassembleFunction, WholeFunction) {
