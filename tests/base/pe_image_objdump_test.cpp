@@ -14,17 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "ci_environment.h"
 #include "pe_image.h"
 
 namespace {
 
 constexpr char kObjdump[] = "i686-w64-mingw32-objdump";
 constexpr char kWineKernel32[] = "/usr/lib/i386-linux-gnu/wine/i386-windows/kernel32.dll";
-
-bool InCi() {
-  const char* ci = std::getenv("CI");
-  return ci != nullptr && std::string(ci) == "true";
-}
 
 std::string ModuleBuildDir() {
   const char* dir = std::getenv("QX_WINDOWS_BUILD_DIR");
@@ -126,7 +122,7 @@ ObjdumpView ParseObjdump(const std::string& text) {
 void CompareWithObjdump(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    if (InCi()) {
+    if (qx::RunningUnderCi()) {
       FAIL() << "missing " << path;
     }
     GTEST_SKIP() << "missing " << path << " (build the Windows tree first)";
@@ -134,7 +130,7 @@ void CompareWithObjdump(const std::string& path) {
   const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::string output;
   if (!RunObjdump(path, output)) {
-    if (InCi()) {
+    if (qx::RunningUnderCi()) {
       FAIL() << kObjdump << " did not run on " << path;
     }
     GTEST_SKIP() << kObjdump << " is not installed";
