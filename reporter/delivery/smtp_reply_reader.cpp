@@ -1,0 +1,63 @@
+#include "smtp_reply_reader.h"
+
+namespace qx {
+
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+bool StartsWithNoCase(const std::string& text, size_t at, const char* prefix) {
+  for (size_t i = 0; prefix[i]; ++i) {
+    if (at + i >= text.size() || Lower(text[at + i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+bool ContainsNoCase(const std::string& text, const char* needle) {
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (StartsWithNoCase(text, at, needle)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+SmtpReplyReader::SmtpReplyReader(const std::string& expectedCode, bool detectAuthLogin)
+    : code_(expectedCode), detect_(detectAuthLogin) {}
+
+SmtpReplyReader::State SmtpReplyReader::Feed(const char* data, size_t size) {
+  if (state_ != State::kNeedMore) return state_;
+  total_ += size;
+  if (total_ > kMaxReplyBytes) return state_ = State::kFailure;
+  size_t i = 0;
+  if (!started_) {
+    // The first piece must already hold more than the code and begin with it.
+    if (size <= code_.size() || std::string(data, code_.size()) != code_) {
+      return state_ = State::kFailure;
+    }
+    started_ = true;
+  }
+  for (; i < size && state_ == State::kNeedMore; ++i) {
+    char c = data[i];
+    if (c == '\n') {
+      JudgeLine();
+      line_.clear();
+      continue;
+    }
+    if (c == '\r') continue;
+    if (c == '=') c = ' ';
+    if (line_.size() < kKeptLineChars) line_ += c;
+  }
+  return state_;
+}
+
+void SmtpReplyReader::JudgeLine() {
+  lastLine_ = line_;
+  if (detect_ && !authLogin_ && line_.size() > 4 && StartsWithNoCase(line_, 4, "auth ")) {
+    if (ContainsNoCase(line_.substr(8) + " ", " login ")) authLogin_ = true;
+  }
+  if (line_.size() >= 4 && line_[3] == '-') return;  // continuation
+  state_ = State::kSuccess;
+}
+
+}  // namespace qx
