@@ -7,12 +7,8 @@ namespace qx {
 namespace {
 
 void AppendLine(std::string& out, const std::string& line) {
-  if (line == ".") {
-    out += ". ";
-  } else {
-    if (!line.empty() && line[0] == '.') out += '.';
-    out += line;
-  }
+  if (!line.empty() && line[0] == '.') out += '.';
+  out += line;
 }
 
 }  // namespace

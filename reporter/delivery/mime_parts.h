@@ -11,9 +11,10 @@ inline constexpr char kMultipartBoundary[] = "qelExcept_Boundary_5f2c8e19a7d3b0"
 static_assert(sizeof(kMultipartBoundary) == 34, "the boundary is 33 characters");
 
 // The body as the DATA phase sends it. Every lone CR or LF becomes CR LF, so that only
-// CR LF ends a line and no server can find an end of data the dot rule did not see; a
-// line that is exactly "." becomes ". " (the receiver sees ". "); any other line that
-// begins with "." gets a second "." which the receiver removes again.
+// CR LF ends a line and no server can find an end of data the dot rule did not see; every
+// line that begins with "." (a line of only "." among them, anywhere in the body) gets a
+// second "." in front, which the receiving server removes again: the receiver gets the body
+// as it was, and no line of it can end the data.
 std::string MailBodyText(const std::string& body);
 
 // The header lines and preamble of a multipart mail up to the text part's own head; the

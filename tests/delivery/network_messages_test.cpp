@@ -69,10 +69,11 @@ TEST(MailHeadersTest, HeaderValuesCannotStartLinesOfTheirOwn) {
 }
 
 TEST(MimePartsTest, DotRuleAndLineBreaks) {
-  EXPECT_EQ(MailBodyText("a\r\n.\r\nb"), "a\r\n. \r\nb");
-  EXPECT_EQ(MailBodyText(".\r\n.\r\n."), ". \r\n. \r\n. ");  // overlapping and at both ends
+  EXPECT_EQ(MailBodyText("a\r\n.\r\nb"), "a\r\n..\r\nb");
+  EXPECT_EQ(MailBodyText(".\r\n.\r\n."), "..\r\n..\r\n..");  // overlapping and at both ends
   EXPECT_EQ(MailBodyText(".x\r\n..\r\ny."), "..x\r\n...\r\ny.");
-  EXPECT_EQ(MailBodyText("a\n.\nb\rc"), "a\r\n. \r\nb\r\nc");  // lone LF and CR
+  EXPECT_EQ(MailBodyText(". \r\n"), ".. \r\n");
+  EXPECT_EQ(MailBodyText("a\n.\nb\rc"), "a\r\n..\r\nb\r\nc");  // lone LF and CR
   EXPECT_EQ(MailBodyText(""), "");
   EXPECT_EQ(MailBodyText("x\r\n"), "x\r\n");
 }
@@ -416,6 +417,12 @@ TEST(MailAddressesTest, ListsAndAngleBrackets) {
   list = "  ";
   EXPECT_EQ(CountMailAddrs(list), 0);
   EXPECT_TRUE(SplitMailAddrs(list).empty());
+  list = " ; ,";  // empty elements are no addresses
+  EXPECT_EQ(CountMailAddrs(list), 0);
+  EXPECT_EQ(list, "");
+  list = ";a@b.c;; d@e.f;";
+  EXPECT_EQ(CountMailAddrs(list), 2);
+  EXPECT_EQ(list, "a@b.c,d@e.f");
   EXPECT_EQ(MailAddrText("a@b.c", true), "<a@b.c>");
   EXPECT_EQ(MailAddrText("a@b.c,d@e.f", false), "<a@b.c,d@e.f>");
   EXPECT_EQ(MailAddrText("Name <d@e.f>", true), "Name <d@e.f>");
