@@ -92,7 +92,7 @@ int main() {
   mail.account = "reporter";
   mail.password = "s3cret:pw";
   mail.sender = "rep@example.test";
-  mail.recipients = "a@example.test";
+  mail.recipients = "bench@example.test";
   mail.subject = "Bug report";
   mail.body = "The report and the screenshot are attached.";
   mail.filePaths = {report, shot};

@@ -1,19 +1,11 @@
 #include "http_reply.h"
 
+#include "ascii_text.h"
 #include "mail_headers.h"
 
 namespace qx {
 
 namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool StartsWithNoCase(const std::string& text, size_t at, const char* prefix) {
-  for (size_t i = 0; prefix[i]; ++i) {
-    if (at + i >= text.size() || Lower(text[at + i]) != prefix[i]) return false;
-  }
-  return true;
-}
 
 // Offset just after the empty line that ends the head starting at `from`, or npos.
 size_t HeadEnd(const std::string& text, size_t from) {

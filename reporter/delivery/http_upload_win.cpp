@@ -85,7 +85,7 @@ bool SendFilePart(SOCKET s, SendProgress& progress, const std::string& path, con
   if (!source.Open(path) || source.size() != file.size) return false;
   progress.Advance();
   if (!SendAll(s, FormFilePartHead(file))) return false;
-  char chunk[1024];
+  char chunk[16 * 1024];  // read in larger blocks; SendAll sends them in 1024-byte pieces
   uint64_t done = 0;
   while (done < file.size) {
     const uint64_t left = file.size - done;

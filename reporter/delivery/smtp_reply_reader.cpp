@@ -1,26 +1,8 @@
 #include "smtp_reply_reader.h"
 
+#include "ascii_text.h"
+
 namespace qx {
-
-namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool StartsWithNoCase(const std::string& text, size_t at, const char* prefix) {
-  for (size_t i = 0; prefix[i]; ++i) {
-    if (at + i >= text.size() || Lower(text[at + i]) != prefix[i]) return false;
-  }
-  return true;
-}
-
-bool ContainsNoCase(const std::string& text, const char* needle) {
-  for (size_t at = 0; at < text.size(); ++at) {
-    if (StartsWithNoCase(text, at, needle)) return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 SmtpReplyReader::SmtpReplyReader(const std::string& expectedCode, bool detectAuthLogin)
     : code_(expectedCode), detect_(detectAuthLogin) {}

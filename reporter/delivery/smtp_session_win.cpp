@@ -84,7 +84,7 @@ bool SendAttachmentPart(SmtpDialogue& dialogue, SendProgress& progress, const st
   if (!file.Open(path) || file.size() == 0) return true;
   progress.Advance();
   if (!dialogue.Send(MimeAttachmentHead(path, sendAs))) return false;
-  uint8_t chunk[kBase64LineBytes * 18];  // 18 lines per send
+  uint8_t chunk[kBase64LineBytes * 288];  // 288 lines (16 KB) per read
   uint64_t done = 0;
   while (done < file.size()) {
     const uint64_t left = file.size() - done;

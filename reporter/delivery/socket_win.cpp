@@ -6,6 +6,8 @@ namespace qx {
 
 namespace {
 constexpr size_t kSendPiece = 1024;
+// A peer that stops reading must not hold a send for ever.
+constexpr DWORD kSendTimeoutMs = 30000;
 std::atomic<uint64_t> g_bytesSent{0};
 }  // namespace
 
@@ -72,7 +74,11 @@ bool ConnectTcp(SocketHandle& socket, const in_addr& address, uint16_t port, uin
     return false;
   }
   u_long blocking = 0;
-  return ioctlsocket(socket.get(), FIONBIO, &blocking) == 0;
+  if (ioctlsocket(socket.get(), FIONBIO, &blocking) != 0) return false;
+  const DWORD sendTimeout = kSendTimeoutMs;
+  setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeout),
+             sizeof sendTimeout);
+  return true;
 }
 
 bool SendAll(SOCKET s, const void* data, size_t size) {

@@ -422,6 +422,14 @@ TEST_F(NetworkPeers, SystemServersAndTheOnlineCheck) {
   }
   EXPECT_TRUE(IsOnline(false));  // the check is skipped by default
   EXPECT_FALSE(EchoProbe(""));
+  EXPECT_TRUE(EchoProbe("127.0.0.1"));
+  EXPECT_FALSE(EchoProbe("no such host"));
+  // With the check on, the echo decides; without a dial-up attempt nothing else is tried.
+  NetworkSwitchesOf().skipOnlineCheck = false;
+  NetworkSeamsOf().echoHost = "127.0.0.1";
+  EXPECT_TRUE(IsOnline(false));
+  NetworkSeamsOf().echoHost = "";
+  EXPECT_FALSE(IsOnline(false));
 }
 
 // ---- HTTP --------------------------------------------------------------------------------------
