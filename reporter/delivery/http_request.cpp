@@ -81,7 +81,10 @@ uint64_t FormContentLength(const std::string& fieldBlock, const std::vector<Form
 }
 
 std::string HttpRequestHeadText(const HttpRequestHead& head) {
-  std::string out = "POST " + HeaderSafe(head.target) + " HTTP/1.1\r\n";
+  // A space would end the request target early: it is sent escaped.
+  std::string target;
+  for (char c : HeaderSafe(head.target)) target += c == ' ' ? std::string("%20") : std::string(1, c);
+  std::string out = "POST " + target + " HTTP/1.1\r\n";
   out += "Host: " + HeaderSafe(head.hostHeader) + "\r\n";
   out += "Connection: close\r\n";
   out += "Pragma: no-cache\r\n";

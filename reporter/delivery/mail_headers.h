@@ -17,7 +17,9 @@ std::string HeaderSafe(const std::string& value);
 std::string QuotedParameter(const std::string& value);
 
 // RFC 2047 encoded words: ISO-8859-1 in the Q form (every byte that is not a digit or an
-// ASCII letter as "=XX"), or UTF-8 text in the B form.
+// ASCII letter as "=XX"), or UTF-8 text in the B form. A subject too long for one word of
+// 75 characters becomes several, separated by a fold (CR LF and a space); a line break in
+// the subject is encoded like any other byte.
 std::string EncodedSubjectLatin1(const std::string& subject);
 std::string EncodedSubjectUtf8(const std::string& utf8Subject);
 
@@ -37,7 +39,7 @@ std::string MessageIdText(uint64_t fileTime);
 struct MailHeaderValues {
   std::string recipients;  // normalised list
   std::string sender;
-  std::string encodedSubject;
+  std::string encodedSubject;  // from EncodedSubjectLatin1 or EncodedSubjectUtf8, written as is
   std::string date;
   std::string messageId;
 };

@@ -47,6 +47,31 @@ TEST(MailHeadersTest, SubjectEncodings) {
   EXPECT_EQ(EncodedSubjectLatin1("a\r\nBcc: x"), "=?ISO-8859-1?Q?a=0D=0ABcc=3A=20x?=");
   EXPECT_EQ(EncodedSubjectUtf8(Latin1ToUtf8("\xe4")), "=?UTF-8?B?w6Q=?=");
   EXPECT_EQ(Latin1ToUtf8("a\xff"), "a\xc3\xbf");
+  EXPECT_EQ(EncodedSubjectLatin1(""), "=?ISO-8859-1?Q??=");
+  EXPECT_EQ(EncodedSubjectUtf8(""), "=?UTF-8?B??=");
+}
+
+// Long subjects: words of at most 75 characters on folded lines, "=XX" and UTF-8
+// characters never cut.
+TEST(MailHeadersTest, LongSubjectsBecomeSeveralWords) {
+  const std::string latin = std::string(57, 'a') + "\xe4" + std::string(10, 'b');
+  EXPECT_EQ(EncodedSubjectLatin1(latin),
+            "=?ISO-8859-1?Q?" + std::string(57, 'a') + "?=\r\n =?ISO-8859-1?Q?=E4" + std::string(10, 'b') + "?=");
+  std::string utf8;
+  for (int i = 0; i < 40; ++i) utf8 += "\xc3\xa4";  // 80 bytes of two-byte characters
+  const std::string encoded = EncodedSubjectUtf8(utf8);
+  size_t start = 0;
+  std::string decodedLengths;
+  for (;;) {
+    const size_t fold = encoded.find("\r\n ", start);
+    const std::string word = encoded.substr(start, fold == std::string::npos ? std::string::npos : fold - start);
+    EXPECT_LE(word.size(), 75u) << word;
+    EXPECT_EQ(word.compare(0, 10, "=?UTF-8?B?"), 0) << word;
+    if (fold == std::string::npos) break;
+    start = fold + 3;
+  }
+  // 63 characters of room hold 45 bytes; 45 would cut a character, so the first word has 44.
+  EXPECT_EQ(encoded, "=?UTF-8?B?" + Base64(utf8.substr(0, 44)) + "?=\r\n =?UTF-8?B?" + Base64(utf8.substr(44)) + "?=");
 }
 
 TEST(MailHeadersTest, DateAndMessageId) {
@@ -62,7 +87,7 @@ TEST(MailHeadersTest, HeaderValuesCannotStartLinesOfTheirOwn) {
   EXPECT_EQ(HeaderSafe(std::string("a\0b\tc\x1f", 6)), "a b\tc ");
   EXPECT_EQ(QuotedParameter("re\"port\\.txt\n"), "\"re\\\"port\\\\.txt \"");
   const std::string block = MailHeaderBlock(
-      {"a@b.c\r\nBcc: evil@x.y", "Me <me@x.y>\n", "=?ISO-8859-1?Q?s?=", "d", "<i@qelExcept>"});
+      {"a@b.c\r\nBcc: evil@x.y", "Me <me@x.y>\n", EncodedSubjectLatin1("s"), "d", "<i@qelExcept>"});
   EXPECT_EQ(block,
             "To: <a@b.c  Bcc: evil@x.y>\r\nFrom: Me <me@x.y> \r\n"
             "Subject: =?ISO-8859-1?Q?s?=\r\nDate: d\r\nMessage-ID: <i@qelExcept>\r\n");
@@ -203,7 +228,7 @@ TEST(HttpRequestTest, RequestHead) {
             "Authorization: Basic dXNlcjpwYTpzcw==\r\n");
   head = {"/a\r\nX: y", "h\n:80", 0, "", "", ""};
   EXPECT_EQ(HttpRequestHeadText(head),
-            "POST /a  X: y HTTP/1.1\r\nHost: h :80\r\nConnection: close\r\nPragma: no-cache\r\n"
+            "POST /a%20%20X:%20y HTTP/1.1\r\nHost: h :80\r\nConnection: close\r\nPragma: no-cache\r\n"
             "User-Agent: qelExcept/3.0\r\nContent-Type: multipart/form-data; boundary=" + kB +
             "\r\nContent-Length: 0\r\n");
 }

@@ -317,6 +317,16 @@ TEST_F(NetworkPeers, SmtpSwitchesRsetAndRefusedLogin) {
   EXPECT_EQ(Value(s, "raw subject: "), "=?UTF-8?B?QnVnIGluIEFiw6Q=?=");
   EXPECT_EQ(Value(s, "header Subject: "), "Bug in Ab\xc3\xa4");
   EXPECT_EQ(progress_.Weights().size(), 12u);  // no attachment areas
+  // A subject too long for one encoded word arrives whole, in either form.
+  job.subject = std::string(100, 'x') + "\xe4" + std::string(60, 'y');
+  ASSERT_TRUE(SendMailOrUpload(job));
+  s = SummaryLines(PeerDir("mail", before + 2));
+  EXPECT_EQ(Value(s, "header Subject: "), std::string(100, 'x') + "\xc3\xa4" + std::string(60, 'y'));
+  NetworkSwitchesOf().utf8Subject = false;
+  ASSERT_TRUE(SendMailOrUpload(job));
+  s = SummaryLines(PeerDir("mail", before + 3));
+  EXPECT_EQ(Value(s, "header Subject: "), std::string(100, 'x') + "\xc3\xa4" + std::string(60, 'y'));
+  job = SmtpJob(PortOf("QX_SMTP_PORT"));
 
   // Nothing to say: RSET instead of DATA, which succeeds without a message.
   job.subject.clear();
@@ -330,7 +340,7 @@ TEST_F(NetworkPeers, SmtpSwitchesRsetAndRefusedLogin) {
   job = SmtpJob(PortOf("QX_SMTP_PORT"));
   job.recipients = " ; ";
   EXPECT_FALSE(SendMailOrUpload(job));
-  EXPECT_EQ(CountDirs("mail"), before + 1);
+  EXPECT_EQ(CountDirs("mail"), before + 3);
 }
 
 TEST_F(NetworkPeers, SmtpRepliesSplitOverReceivesAndTheOldAuthForm) {
