@@ -27,7 +27,8 @@ struct NetworkSeams {
   std::vector<std::string> dnsServers;
   uint16_t dnsPort = 53;
   std::vector<std::string> rootServers{"198.41.0.4", "199.9.14.201"};  // a. and b. root
-  std::string echoHost = "www.microsoft.com";
+  // A public host known to answer echo requests; an address, so no name look-up is needed.
+  std::string echoHost = "1.1.1.1";
   uint32_t smtpReplyTimeoutMs = 7000;
   uint32_t dnsReplyTimeoutMs = 5000;
   uint32_t echoReplyTimeoutMs = 1000;
