@@ -56,6 +56,19 @@ void Texts(const uint8_t* data, size_t size) {
   // Between the header's line break and the final "CR LF . CR LF" no end of data may appear.
   const std::string sent = "\r\n" + qx::MailBodyText(text) + "\r\n.\r\n";
   if (sent.find("\r\n.\r\n") != sent.size() - 5) __builtin_trap();
+  // Encoded subjects: words of at most 75 characters, line breaks only in folds.
+  for (const std::string& subject : {qx::EncodedSubjectLatin1(text), qx::EncodedSubjectUtf8(text)}) {
+    size_t start = 0;
+    for (;;) {
+      const size_t fold = subject.find("\r\n ", start);
+      const size_t end = fold == std::string::npos ? subject.size() : fold;
+      if (end - start > 75 || subject.substr(start, end - start).find_first_of("\r\n") != std::string::npos) {
+        __builtin_trap();
+      }
+      if (fold == std::string::npos) break;
+      start = fold + 3;
+    }
+  }
   const std::string body = qx::MailBodyText(text);
   for (size_t i = 0; i < body.size(); ++i) {
     const bool lf = body[i] == '\n', cr = body[i] == '\r';
