@@ -258,6 +258,8 @@ class TIKVException final : public TIKVSettings,
 
   std::atomic<HANDLE> completionThread_{nullptr};
   std::atomic<DWORD> completionThreadId_{0};
+  // Set by the completion thread when it has left its work (its exit may still wait).
+  HANDLE completionLeft_ = nullptr;
   std::atomic<bool> abortCompletion_{false};
   ComPtr<IProgressAlert> progress_;
   std::atomic<bool> sent_{false};

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "exception_object_win.h"
 #include "handler_tables_win.h"
+#include "handling_core.h"
 #include "pipeline_win.h"
 #include "process_registries.h"
 #include "thread_names_win.h"
@@ -284,6 +286,87 @@ TEST_F(OwnObjects, AWatchdogNeedsAWindow) {
   Watchdog watchdog(tables);
   EXPECT_FALSE(watchdog.Start(60000));
   EXPECT_EQ(watchdog.ThreadId(), static_cast<DWORD>(-1));
+}
+
+// ---- stopping asks first ----
+
+// A running watchdog holds the process's watchdog mutex; stopped, it leaves by itself and
+// releases the mutex (a terminated one would leave it abandoned).
+TEST_F(OwnObjects, AStoppedWatchdogLeavesByItselfAndReleasesItsMutex) {
+  const UINT pingMessage = RegisterWindowMessageA("qelExceptPingMsg");
+  HandlerTables tables;
+  ASSERT_TRUE(tables.MakeWindow());
+  Watchdog watchdog(tables);
+  ASSERT_TRUE(watchdog.Start(60000));  // six seconds between pings
+  HANDLE thread = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), watchdog.ThreadHandle(), GetCurrentProcess(),
+                              &thread, SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
+  ASSERT_TRUE(FirstPingArrived(tables.Window(), pingMessage));  // it holds the mutex now
+  // The same mutex object, kept beyond the watchdog's own handle.
+  HANDLE mutex = CreateMutexA(nullptr, FALSE,
+                              ProcessObjectName("qelExceptWatchdogMtx", GetCurrentProcessId()).c_str());
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  watchdog.Stop();
+  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+  DWORD exitCode = Watchdog::kCutExitCode;
+  GetExitCodeThread(thread, &exitCode);
+  EXPECT_EQ(exitCode, 0u) << "the watchdog was terminated";
+  CloseHandle(thread);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0) << "released, not abandoned";
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
+
+// Another watchdog of the process (another reporter copy) holds the mutex for good: this
+// one waits for it, and its stop still ends that wait.
+TEST_F(OwnObjects, AWatchdogWaitingForTheMutexStopsWhenAsked) {
+  HANDLE mutex = CreateMutexA(nullptr, TRUE,
+                              ProcessObjectName("qelExceptWatchdogMtx", GetCurrentProcessId()).c_str());
+  ASSERT_NE(mutex, nullptr);
+  HandlerTables tables;
+  ASSERT_TRUE(tables.MakeWindow());
+  Watchdog watchdog(tables);
+  ASSERT_TRUE(watchdog.Start(1000));
+  HANDLE thread = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), watchdog.ThreadHandle(), GetCurrentProcess(),
+                              &thread, SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
+  watchdog.Stop();
+  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+  DWORD exitCode = Watchdog::kCutExitCode;
+  GetExitCodeThread(thread, &exitCode);
+  EXPECT_EQ(exitCode, 0u) << "the watchdog was terminated";
+  CloseHandle(thread);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
+
+// The pipeline's stop aborts the reports being made, so that their traces end at once;
+// a registered report is held until it is removed.
+TEST_F(OwnObjects, APipelinesStopAbortsTheReportsBeingMade) {
+  ExceptionFacts facts;
+  facts.type = kTypeFreeze;
+  ComPtr<IKVException> first = CreateTIKVException(nullptr, facts);
+  ComPtr<IKVException> second = CreateTIKVException(nullptr, facts);
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(second);
+  auto* firstObject = dynamic_cast<TIKVException*>(first.Get());
+  auto* secondObject = dynamic_cast<TIKVException*>(second.Get());
+  ASSERT_NE(firstObject, nullptr);
+  ASSERT_NE(secondObject, nullptr);
+  Pipeline pipeline;
+  ASSERT_TRUE(pipeline.Start());
+  pipeline.AddCurrentReport(first.Get());
+  pipeline.AddCurrentReport(second.Get());
+  pipeline.RemoveCurrentReport(second.Get());
+  first->AddRef();
+  EXPECT_EQ(first->Release(), 2u);  // this test's and the pipeline's
+  pipeline.Stop();
+  EXPECT_TRUE(firstObject->AbortFlag().load());
+  EXPECT_FALSE(secondObject->AbortFlag().load());
+  pipeline.RemoveCurrentReport(first.Get());
+  first->AddRef();
+  EXPECT_EQ(first->Release(), 1u);
 }
 
 }  // namespace
