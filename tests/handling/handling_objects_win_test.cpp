@@ -290,6 +290,27 @@ TEST_F(OwnObjects, AWatchdogNeedsAWindow) {
 
 // ---- stopping asks first ----
 
+// The process's watchdog mutex (the same object as the watchdog's own, while it has one).
+HANDLE WatchdogMutex(bool take) {
+  return CreateMutexA(nullptr, take,
+                      ProcessObjectName("qelExceptWatchdogMtx", GetCurrentProcessId()).c_str());
+}
+
+// Stops the watchdog and says whether its thread had ended by then by itself, not
+// terminated (the thread's own end gives exit code 0).
+bool StopsByItself(Watchdog& watchdog) {
+  HANDLE thread = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), watchdog.ThreadHandle(), GetCurrentProcess(), &thread,
+                       SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0))
+    return false;
+  watchdog.Stop();
+  DWORD exitCode = Watchdog::kCutExitCode;
+  const bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0 &&
+                     GetExitCodeThread(thread, &exitCode) && exitCode == 0;
+  CloseHandle(thread);
+  return ended;
+}
+
 // A running watchdog holds the process's watchdog mutex; stopped, it leaves by itself and
 // releases the mutex (a terminated one would leave it abandoned).
 TEST_F(OwnObjects, AStoppedWatchdogLeavesByItselfAndReleasesItsMutex) {
@@ -298,21 +319,11 @@ TEST_F(OwnObjects, AStoppedWatchdogLeavesByItselfAndReleasesItsMutex) {
   ASSERT_TRUE(tables.MakeWindow());
   Watchdog watchdog(tables);
   ASSERT_TRUE(watchdog.Start(60000));  // six seconds between pings
-  HANDLE thread = nullptr;
-  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), watchdog.ThreadHandle(), GetCurrentProcess(),
-                              &thread, SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
   ASSERT_TRUE(FirstPingArrived(tables.Window(), pingMessage));  // it holds the mutex now
-  // The same mutex object, kept beyond the watchdog's own handle.
-  HANDLE mutex = CreateMutexA(nullptr, FALSE,
-                              ProcessObjectName("qelExceptWatchdogMtx", GetCurrentProcessId()).c_str());
+  HANDLE mutex = WatchdogMutex(false);
   ASSERT_NE(mutex, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  watchdog.Stop();
-  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
-  DWORD exitCode = Watchdog::kCutExitCode;
-  GetExitCodeThread(thread, &exitCode);
-  EXPECT_EQ(exitCode, 0u) << "the watchdog was terminated";
-  CloseHandle(thread);
+  EXPECT_TRUE(StopsByItself(watchdog));
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0) << "released, not abandoned";
   ReleaseMutex(mutex);
   CloseHandle(mutex);
@@ -321,22 +332,13 @@ TEST_F(OwnObjects, AStoppedWatchdogLeavesByItselfAndReleasesItsMutex) {
 // Another watchdog of the process (another reporter copy) holds the mutex for good: this
 // one waits for it, and its stop still ends that wait.
 TEST_F(OwnObjects, AWatchdogWaitingForTheMutexStopsWhenAsked) {
-  HANDLE mutex = CreateMutexA(nullptr, TRUE,
-                              ProcessObjectName("qelExceptWatchdogMtx", GetCurrentProcessId()).c_str());
+  HANDLE mutex = WatchdogMutex(true);
   ASSERT_NE(mutex, nullptr);
   HandlerTables tables;
   ASSERT_TRUE(tables.MakeWindow());
   Watchdog watchdog(tables);
   ASSERT_TRUE(watchdog.Start(1000));
-  HANDLE thread = nullptr;
-  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), watchdog.ThreadHandle(), GetCurrentProcess(),
-                              &thread, SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0));
-  watchdog.Stop();
-  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
-  DWORD exitCode = Watchdog::kCutExitCode;
-  GetExitCodeThread(thread, &exitCode);
-  EXPECT_EQ(exitCode, 0u) << "the watchdog was terminated";
-  CloseHandle(thread);
+  EXPECT_TRUE(StopsByItself(watchdog));
   ReleaseMutex(mutex);
   CloseHandle(mutex);
 }

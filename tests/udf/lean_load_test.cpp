@@ -167,8 +167,9 @@ TEST(LeanLoad, AHostThatCallsEverySqlFunctionMapsNoneOfThem) {
   ImportTables tables = ReadImportTables(ModuleFileBytes());
   ASSERT_TRUE(tables.read);
   for (const std::string& name : tables.imported)
-    if (name != "ib_util.dll" && kDelayLoaded.count(name) == 0)
+    if (name != "ib_util.dll" && kDelayLoaded.count(name) == 0) {
       EXPECT_NE(LoadLibraryA(name.c_str()), nullptr) << name;
+    }
   const std::set<std::string> before = MappedModules();
   std::string already;
   for (const std::string& name : kDelayLoaded)
