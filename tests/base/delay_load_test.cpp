@@ -82,6 +82,47 @@ TEST(DelayLoad, TheHookAnswersWithALibraryToGoOnWithAndTheRoutinesStandIn) {
   EXPECT_EQ(failure.error, static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
 }
 
+template <class Routine>
+Routine StandIn(const char* name) {
+  return reinterpret_cast<Routine>(DelayLoadStandIn(name));
+}
+
+// Each stand-in takes its routine's parameters off the stack (a wrong count would unbalance
+// the caller's stack right here) and answers as the routine does when it fails.
+TEST(DelayLoad, EachStandInFailsAsItsRoutineDoes) {
+  ASSERT_EQ(AnswerDelayLoadFailure(dliFailGetProc, "nowhere.dll", "VerQueryValueA", true),
+            reinterpret_cast<FARPROC>(DelayLoadStandIn("VerQueryValueA")));
+  char path[MAX_PATH] = "unchanged";
+  DWORD handle = 7;
+  SetLastError(0);
+  EXPECT_FALSE(StandIn<BOOL(WINAPI*)(const void*)>("InitCommonControlsEx")(nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_FALSE(StandIn<BOOL(WINAPI*)(void*)>("GetSaveFileNameA")(nullptr));
+  DWORD needed = 5;
+  EXPECT_FALSE(StandIn<BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*)>("EnumProcessModules")(
+      GetCurrentProcess(), nullptr, 0, &needed));
+  EXPECT_EQ(needed, 0u);
+  EXPECT_TRUE(FAILED((StandIn<HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, char*)>(
+      "SHGetFolderPathA")(nullptr, 0, nullptr, 0, path))));
+  EXPECT_STREQ(path, "");
+  std::strcpy(path, "unchanged");
+  EXPECT_FALSE(StandIn<BOOL(WINAPI*)(HWND, char*, int, BOOL)>("SHGetSpecialFolderPathA")(
+      nullptr, path, 0, FALSE));
+  EXPECT_STREQ(path, "");
+  EXPECT_EQ(StandIn<DWORD(WINAPI*)(const char*, DWORD*)>("GetFileVersionInfoSizeA")("x", &handle),
+            0u);
+  EXPECT_EQ(handle, 0u);
+  EXPECT_FALSE(StandIn<BOOL(WINAPI*)(const char*, DWORD, DWORD, void*)>("GetFileVersionInfoA")(
+      "x", 0, 0, nullptr));
+  void* value = path;
+  UINT length = 3;
+  EXPECT_FALSE(StandIn<BOOL(WINAPI*)(const void*, const char*, void**, UINT*)>("VerQueryValueA")(
+      path, "\\", &value, &length));
+  EXPECT_EQ(value, nullptr);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
 // Without the common controls the progress window's step fails: Show says no, no window
 // is left, and the failure names the library; nothing raises.
 TEST(DelayLoad, WithoutTheCommonControlsTheProgressWindowIsNotShown) {
