@@ -1,6 +1,7 @@
 #include "reporter_lifecycle_win.h"
 
 #include "capture_lifecycle_win.h"
+#include "delay_load_win.h"
 #include "delivery_lifecycle_win.h"
 #include "function_win.h"
 #include "list_plugins_win.h"
@@ -18,6 +19,8 @@ namespace qx {
 // then the list plug-ins. Shut-down runs in reverse, except that the thread-name block
 // stays until the handler thread, whose reports name threads, has stopped.
 void ReporterStartup() {
+  // Before anything that may reach a delay-loaded library.
+  InstallDelayLoadFailureHook();
   LinkDisAsm();
   MapFileStartup();
   SettingsStartup();

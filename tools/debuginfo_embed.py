@@ -13,7 +13,9 @@ The module is linked once with DWARF. This tool
      section, with a resource directory that holds every resource the module had plus the
      new one,
   5. checks that every section that was loaded before still has the same address and the
-     same bytes, so every function address is unchanged.
+     same bytes, so every function address is unchanged,
+  6. points the delay-import directory at the module's delay-import descriptors, which GNU
+     ld places but leaves out of the directory.
 
 It also writes ".qel" side files (--qel-out) and the minimal-debug-information variant
 (--minimal): then the embedded resource carries no names, and the identification that the
@@ -34,6 +36,8 @@ SIGNATURE = b"QXUdfLibDbgMap"
 FLAG_MINIMAL = 1
 SCN_CODE = 0x20
 RESOURCE_DIR = 2
+DELAY_IMPORT_DIR = 13
+DELAY_DESCRIPTOR_SIZE = 32
 SECTION_NAME = b".qeldbg\0"
 SOURCE_EXTENSIONS = (".c", ".cc", ".cpp", ".cxx", ".s", ".S")
 
@@ -115,6 +119,44 @@ def pe_checksum(data, checksum_at):
     total = (total & 0xFFFF) + (total >> 16)
     total = (total + (total >> 16)) & 0xFFFF
     return total + len(data)
+
+
+def delay_import_directory(nm, dll, pe):
+    """(rva, size) of the delay-import descriptors, or None when the module has none.
+
+    Each delay-import library brings one descriptor (symbol __DELAY_IMPORT_DESCRIPTOR_<lib>,
+    section ".text$2"); the linker sorts them into one table, closed by the 32 zero bytes
+    of cmake/qx_delay_load.cmake's end marker. The size counts the closing entry."""
+    out = subprocess.run([nm, dll], check=True, capture_output=True, text=True).stdout
+    rvas = sorted(int(m.group(1), 16) - pe.image_base for m in re.finditer(
+        r"^([0-9a-fA-F]+) \S __DELAY_IMPORT_DESCRIPTOR_\S+$", out, re.M))
+    if not rvas:
+        return None
+    first = rvas[0]
+    for i, rva in enumerate(rvas):
+        if rva != first + DELAY_DESCRIPTOR_SIZE * i:
+            raise SystemExit("the delay-import descriptors do not form one table")
+    end = first + DELAY_DESCRIPTOR_SIZE * len(rvas)
+    if pe.rva_bytes(end, DELAY_DESCRIPTOR_SIZE) != bytes(DELAY_DESCRIPTOR_SIZE):
+        raise SystemExit("no end marker after the delay-import descriptors")
+    # Each slot starts out pointing to its routine's stub. A routine reached only through
+    # its slot (declared dllimport) loses that stub in GNU ld, which leaves the slot 0: the
+    # first call would jump there.
+    dropped = []
+    for rva in rvas:
+        _, name_rva, _, iat, names = struct.unpack("<5I", pe.rva_bytes(rva, 20))
+        library = pe.rva_bytes(name_rva, 64).split(b"\0")[0].decode("latin-1")
+        for i in range(0x10000):
+            name_slot, = struct.unpack("<I", pe.rva_bytes(names + 4 * i, 4))
+            if name_slot == 0:
+                break
+            if struct.unpack("<I", pe.rva_bytes(iat + 4 * i, 4))[0] == 0:
+                routine = pe.rva_bytes(name_slot + 2, 128).split(b"\0")[0].decode("latin-1")
+                dropped.append(library + "!" + routine)
+    if dropped:
+        raise SystemExit("delay-imported routines without their stub (declare them without "
+                         "dllimport): " + ", ".join(dropped))
+    return first, end + DELAY_DESCRIPTOR_SIZE - first
 
 
 # --- resource directory ----------------------------------------------------------------------
@@ -565,7 +607,9 @@ def main():
 
     if args.debug_copy:
         shutil.copyfile(args.dll, args.debug_copy)
-    before = Pe(open(args.dll, "rb").read()).loaded_sections()
+    linked = Pe(open(args.dll, "rb").read())
+    before = linked.loaded_sections()
+    delay_imports = delay_import_directory(Tools.nm, args.dll, linked)
     stripped = args.dll + ".stripped"
     subprocess.run([Tools.strip, "--strip-all", "-o", stripped, args.dll], check=True)
     pe = Pe(open(stripped, "rb").read())
@@ -580,6 +624,8 @@ def main():
     if append_section(pe, section) != rva:
         raise SystemExit("resource section landed elsewhere than planned")
     struct.pack_into("<II", pe.data, pe.opt + 96 + 8 * RESOURCE_DIR, rva, len(section))
+    if delay_imports:
+        struct.pack_into("<II", pe.data, pe.opt + 96 + 8 * DELAY_IMPORT_DIR, *delay_imports)
     struct.pack_into("<I", pe.data, pe.opt + 64, 0)
     struct.pack_into("<I", pe.data, pe.opt + 64, pe_checksum(pe.data, pe.opt + 64))
 

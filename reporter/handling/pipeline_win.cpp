@@ -39,6 +39,24 @@ void Guarded(Step&& step) {
 
 Pipeline* RunningPipeline() { return Running().pipeline; }
 
+// While an exception is processed its report can be aborted by the pipeline's stop.
+class CurrentReportScope {
+ public:
+  explicit CurrentReportScope(IKVException* exception)
+      : pipeline_(RunningPipeline()), exception_(exception) {
+    if (pipeline_ != nullptr) pipeline_->AddCurrentReport(exception_);
+  }
+  ~CurrentReportScope() {
+    if (pipeline_ != nullptr) pipeline_->RemoveCurrentReport(exception_);
+  }
+  CurrentReportScope(const CurrentReportScope&) = delete;
+  CurrentReportScope& operator=(const CurrentReportScope&) = delete;
+
+ private:
+  Pipeline* pipeline_;
+  IKVException* exception_;
+};
+
 // Names the exception being handled for the internal-error texts, for as long as the
 // scope lives; a hand-over processed on the faulting thread meanwhile restores the outer.
 class HandledAddressScope {
@@ -342,21 +360,20 @@ bool Pipeline::Start() {
 
 void Pipeline::Stop() {
   if (thread_ == nullptr) return;
+  AbortCurrentReports();
   ResumeThread(thread_);
   if (ProcessBlockedTest(0)) {
-    // Inside the loader the thread cannot end before we return: it only leaves its loop,
-    // and is stopped before this module's code goes away.
+    // Inside the loader the thread cannot end before we return: it leaves its loop, and
+    // is cut on its way out, before this module's code goes away.
     CloseHandle(pipeWrite_);
-    WaitForSingleObject(threadLeft_, 500);
+    WaitForSingleObject(threadLeft_, kStopLimitMs);
     TerminateThread(thread_, 0);
   } else {
     HandOverRecord stop{};
     DWORD written = 0;
     WriteFile(pipeWrite_, &stop, sizeof stop, &written, nullptr);
     CloseHandle(pipeWrite_);
-    if (WaitForSingleObject(thread_, 500) == WAIT_TIMEOUT &&
-        WaitForSingleObject(thread_, 50) == WAIT_TIMEOUT)
-      TerminateThread(thread_, 0);
+    if (WaitForSingleObject(thread_, kStopLimitMs) != WAIT_OBJECT_0) TerminateThread(thread_, 0);
   }
   pipeWrite_ = nullptr;
   UnnameThread(threadId_);
@@ -365,6 +382,37 @@ void Pipeline::Stop() {
   CloseHandle(threadLeft_);
   thread_ = pipeRead_ = threadLeft_ = nullptr;
   threadId_ = 0;
+}
+
+void Pipeline::AddCurrentReport(IKVException* exception) {
+  if (exception == nullptr) return;
+  CriticalSectionGuard guard(currentLock_);
+  for (IKVException*& slot : current_) {
+    if (slot != nullptr) continue;
+    exception->AddRef();
+    slot = exception;
+    return;
+  }
+}
+
+void Pipeline::RemoveCurrentReport(IKVException* exception) {
+  IKVException* removed = nullptr;
+  {
+    CriticalSectionGuard guard(currentLock_);
+    for (IKVException*& slot : current_) {
+      if (slot != exception) continue;
+      removed = slot;
+      slot = nullptr;
+      break;
+    }
+  }
+  if (removed != nullptr) removed->Release();
+}
+
+void Pipeline::AbortCurrentReports() {
+  CriticalSectionGuard guard(currentLock_);
+  for (IKVException* slot : current_)
+    if (auto* object = dynamic_cast<TIKVException*>(slot)) object->Abort();
 }
 
 bool Pipeline::Submit(const HandOverRecord& record) {
@@ -592,6 +640,7 @@ void ProcessException(const HandOverRecord& record) {
     ComPtr<IKVExceptionEx> holder;
     IKVExceptionEx* ex = ExOf(exception.Get(), holder);
     if (!exception || ex == nullptr) return;
+    CurrentReportScope current(exception.Get());
     IKVException* e = exception.Get();
     uint8_t type = e->ExceptionType();
 
@@ -883,6 +932,9 @@ void HandlingStartup() {
 
 void HandlingShutdown() {
   Guarded([] {
+    // First the reports being made: a watchdog waiting for its freeze report, and the
+    // handler thread, then get to their stop soon.
+    if (Pipeline* pipeline = Running().pipeline) pipeline->AbortCurrentReports();
     StopWatchdog();
     ShutdownPause();
     Pipeline* pipeline = Running().pipeline;

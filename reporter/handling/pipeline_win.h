@@ -57,9 +57,18 @@ class Pipeline {
 
   // Makes the pipe and the handler thread "-" (true at once when it runs already).
   bool Start();
-  // Ends the handler thread with the stop record (or, inside the loader, by closing the
-  // pipe) and closes the pipe.
+  // Ends the handler thread: the reports being made are aborted, then the stop record (or,
+  // inside the loader, closing the pipe) ends its loop; only a thread that has not left
+  // its loop within kStopLimitMs is terminated. Closes the pipe.
   void Stop();
+  static constexpr DWORD kStopLimitMs = 5000;
+
+  // The reports being made (the handler thread's, and one made on a blocked faulting
+  // thread): registered while their exception is processed, so that Stop can abort them.
+  void AddCurrentReport(IKVException* exception);
+  void RemoveCurrentReport(IKVException* exception);
+  // Aborts every registered report: its running trace ends, no further section is made.
+  void AbortCurrentReports();
   bool Started() const { return thread_ != nullptr; }
   // The handler thread's id, 0 while none runs.
   DWORD ThreadId() const { return threadId_; }
@@ -86,6 +95,9 @@ class Pipeline {
   HANDLE thread_ = nullptr;
   HANDLE threadLeft_ = nullptr;
   std::atomic<DWORD> threadId_{0};
+  static constexpr size_t kCurrentSlots = 4;
+  CriticalSection currentLock_;
+  IKVException* current_[kCurrentSlots] = {};  // each holds a reference while set
   CriticalSection historyLock_;
   ExceptionHistory history_;
   void* volatile reserves_[kReserveCount] = {};

@@ -44,13 +44,26 @@ DWORD WINAPI Watchdog::ThreadMain(void* self) {
 void Watchdog::Run() {
   MSG message;
   PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue the answers come to
+  // One watchdog of the process's reporters watches at a time; the next takes over when
+  // the first ends. Every wait of this thread also ends with its stop, so the thread
+  // leaves by itself when asked.
   HANDLE mutex = Mutex();
-  if (mutex != nullptr) WaitForSingleObject(mutex, INFINITE);
+  bool holding = false;
+  if (mutex != nullptr) {
+    HANDLE waits[] = {stopEvent_, mutex};
+    const DWORD got = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    holding = got == WAIT_OBJECT_0 + 1 || got == WAIT_ABANDONED_0 + 1;
+    if (!holding) {
+      SetEvent(threadLeft_);
+      return;
+    }
+  }
   uint32_t interval = timeout_ / 10;
   for (;;) {
-    WaitForSingleObject(pauseEvent_, INFINITE);
+    HANDLE waits[] = {stopEvent_, pauseEvent_};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) break;
     PostMessageA(window_, pingMessage_, 0, 0);
-    Sleep(interval);
+    if (WaitForSingleObject(stopEvent_, interval) != WAIT_TIMEOUT) break;
     bool answered = false;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_NULL && message.hwnd == nullptr && message.wParam == kAnswer &&
@@ -69,6 +82,8 @@ void Watchdog::Run() {
       interval = GrownInterval(interval);
     }
   }
+  if (holding) ReleaseMutex(mutex);
+  SetEvent(threadLeft_);
 }
 
 bool Watchdog::Start(uint32_t timeoutMs) {
@@ -80,15 +95,24 @@ bool Watchdog::Start(uint32_t timeoutMs) {
   pingMessage_ = RegisterWindowMessageA("qelExceptPingMsg");
   tables_.SetPingHandler(pingMessage_, OnPing, this);
   pauseEvent_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  thread_ = StartReporterThread(ThreadMain, this, threadId_);
+  stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  threadLeft_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (pauseEvent_ != nullptr && stopEvent_ != nullptr && threadLeft_ != nullptr)
+    thread_ = StartReporterThread(ThreadMain, this, threadId_);
   if (thread_ == nullptr) {
     tables_.SetPingHandler(0, nullptr, nullptr);
-    CloseHandle(pauseEvent_);
-    pauseEvent_ = nullptr;
+    CloseEvents();
     window_ = nullptr;
     return false;
   }
   return true;
+}
+
+void Watchdog::CloseEvents() {
+  for (HANDLE* event : {&pauseEvent_, &stopEvent_, &threadLeft_}) {
+    if (*event != nullptr) CloseHandle(*event);
+    *event = nullptr;
+  }
 }
 
 void Watchdog::Stop() {
@@ -96,14 +120,20 @@ void Watchdog::Stop() {
   pauseCount_ = -1;
   tables_.SetPingHandler(0, nullptr, nullptr);
   if (thread_ != nullptr) {
-    TerminateThread(thread_, 0);
-    WaitForSingleObject(thread_, 1000);
+    // Asked first; the thread leaves its waits at once. One that does not leave within the
+    // bound is inside a freeze report it handed over (the pipeline may be showing it) and
+    // is terminated. Inside the loader no thread can finish its exit: once it has left,
+    // it is cut on its way out, before this module's code goes away.
+    SetEvent(stopEvent_);
+    const bool blocked = ProcessBlockedTest(0);
+    const bool left = WaitForSingleObject(blocked ? threadLeft_ : thread_, kStopLimitMs) ==
+                      WAIT_OBJECT_0;
+    if (!left || blocked) TerminateThread(thread_, kCutExitCode);
     CloseHandle(thread_);
     thread_ = nullptr;
   }
   UnnameThread(threadId_);
-  if (pauseEvent_ != nullptr) CloseHandle(pauseEvent_);
-  pauseEvent_ = nullptr;
+  CloseEvents();
   if (ownMutex_ != nullptr) CloseHandle(ownMutex_);
   ownMutex_ = nullptr;
   threadId_ = kNoWatchdog;

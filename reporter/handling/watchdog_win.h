@@ -25,7 +25,13 @@ class Watchdog {
   // thread cannot be made; true at once when it runs already). `timeoutMs` is the freeze
   // time-out.
   bool Start(uint32_t timeoutMs);
+  // Asks the thread to stop and waits at most kStopLimitMs for it; only a thread that
+  // has not left by then is terminated (exit code kCutExitCode).
   void Stop();
+  static constexpr DWORD kStopLimitMs = 2000;
+  static constexpr DWORD kCutExitCode = 1;
+  // The thread's handle while it runs (for tests).
+  HANDLE ThreadHandle() const { return thread_; }
   // Pause on/off around the handling of an exception; ignored while stopped and on the
   // watchdog thread itself.
   void Pause(bool on);
@@ -38,6 +44,7 @@ class Watchdog {
   static LRESULT OnPing(void* self, WPARAM wParam, LPARAM lParam);
   void Run();
   HANDLE Mutex();
+  void CloseEvents();
 
   HandlerTables& tables_;
   HANDLE thread_ = nullptr;
@@ -49,6 +56,8 @@ class Watchdog {
   // Kept for the watchdog's life: non-signalled while paused. (One event for all pauses:
   // closing it under a waiting watchdog would leave it waiting on a dead handle.)
   HANDLE pauseEvent_ = nullptr;
+  HANDLE stopEvent_ = nullptr;   // set by Stop: every wait of the thread ends with it
+  HANDLE threadLeft_ = nullptr;  // set by the thread when it has left its work
   std::atomic<uint32_t> timeout_{60000};
   HANDLE ownMutex_ = nullptr;
 };

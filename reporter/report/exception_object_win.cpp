@@ -19,6 +19,8 @@ constexpr char kCrcPlaceholder[] = "will be calculated soon";
 constexpr DWORD kBlockedLimitMs = 250;
 // How long a released report waits for its aborted completion to end.
 constexpr DWORD kCompletionStopLimitMs = 10000;
+// The exit code of a completion thread that had to be terminated.
+constexpr DWORD kCompletionCutExitCode = 1;
 
 std::atomic<uint64_t> gExceptionNumber{0};
 
@@ -57,15 +59,22 @@ TIKVException::TIKVException(IKVModuleSettings* moduleSettings, const ExceptionF
 }
 
 TIKVException::~TIKVException() {
-  // The completion's traces test this flag inside their loops, so the thread ends soon;
-  // one that does not (stuck outside the reporter's code) is not waited for forever.
-  abortCompletion_ = true;
+  // Asked first: the completion's traces test the abort flag inside their loops and no
+  // further section is computed, so the thread ends by itself. Only one that does not end
+  // within the bound (stuck outside the reporter's code, or in a window it waits on) is
+  // terminated. While another thread holds the loader lock no thread can finish its exit;
+  // the completion can still leave its work, and that is what is waited for then: its
+  // thread is cut only on the way out.
+  Abort();
   if (HANDLE thread = completionThread_.load()) {
-    if (ProcessIsBlocked(kBlockedLimitMs) ||
-        WaitForSingleObject(thread, kCompletionStopLimitMs) != WAIT_OBJECT_0)
-      TerminateThread(thread, 1);
+    const bool blocked = ProcessIsBlocked(kBlockedLimitMs);
+    HANDLE awaited = blocked ? completionLeft_ : thread;
+    const bool left =
+        awaited != nullptr && WaitForSingleObject(awaited, kCompletionStopLimitMs) == WAIT_OBJECT_0;
+    if (!left || blocked) TerminateThread(thread, kCompletionCutExitCode);
     CloseHandle(thread);
   }
+  if (completionLeft_ != nullptr) CloseHandle(completionLeft_);
   if (auto ex = header_.As<IKVFieldsEx>(IID_IKVFieldsEx)) ex->ClearOwnerException();
   if (auto ex = sections_.As<IKVFieldsEx>(IID_IKVFieldsEx)) ex->ClearOwnerException();
   if (progress_) progress_->Close();
@@ -382,6 +391,7 @@ void TIKVException::StartCompletion() {
   if (GetCurrentThreadId() == ReportHandlerThread() && !ProcessIsBlocked(kBlockedLimitMs)) {
     if (completionStarted_.exchange(true)) return;
     DWORD id = 0;
+    if (completionLeft_ == nullptr) completionLeft_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE thread = CreateThread(nullptr, 0, CompletionThread, this, CREATE_SUSPENDED, &id);
     if (thread != nullptr) {
       completionThreadId_ = id;
@@ -398,7 +408,9 @@ void TIKVException::StartCompletion() {
 }
 
 DWORD WINAPI TIKVException::CompletionThread(void* parameter) {
-  static_cast<TIKVException*>(parameter)->RunCompletion();
+  auto* self = static_cast<TIKVException*>(parameter);
+  self->RunCompletion();
+  if (self->completionLeft_ != nullptr) SetEvent(self->completionLeft_);
   return 0;
 }
 

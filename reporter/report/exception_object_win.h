@@ -146,6 +146,8 @@ class TIKVException final : public TIKVSettings,
   // The progress window shown while a caller waits for the complete report.
   void SetProgressWindow(ComPtr<IProgressAlert> window) { progress_ = std::move(window); }
   bool HasProgressWindow() const { return static_cast<bool>(progress_); }
+  // The window itself (null without one): the thread sections give it one area per thread.
+  IProgressAlert* ProgressWindow() const { return progress_.Get(); }
   const std::shared_ptr<void>& PreparedStack() const { return facts_.preparedStack; }
   // The stack and frame pointer recorded for the crashed thread when the exception was
   // made (the capture point's, or the caller's of a report without exception).
@@ -256,6 +258,8 @@ class TIKVException final : public TIKVSettings,
 
   std::atomic<HANDLE> completionThread_{nullptr};
   std::atomic<DWORD> completionThreadId_{0};
+  // Set by the completion thread when it has left its work (its exit may still wait).
+  HANDLE completionLeft_ = nullptr;
   std::atomic<bool> abortCompletion_{false};
   ComPtr<IProgressAlert> progress_;
   std::atomic<bool> sent_{false};

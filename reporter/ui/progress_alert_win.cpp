@@ -92,8 +92,9 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 bool RegisterProgressClass() {
   // The progress bar's window class lives in the common controls library.
+  // Without it (the library is missing) there is no bar, and no window is shown.
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
+  if (!InitCommonControlsEx(&controls)) return false;
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = ProgressWindowProc;
   windowClass.cbWndExtra = sizeof(LONG);

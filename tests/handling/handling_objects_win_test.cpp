@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "exception_object_win.h"
 #include "handler_tables_win.h"
+#include "handling_core.h"
 #include "pipeline_win.h"
 #include "process_registries.h"
 #include "thread_names_win.h"
@@ -284,6 +286,89 @@ TEST_F(OwnObjects, AWatchdogNeedsAWindow) {
   Watchdog watchdog(tables);
   EXPECT_FALSE(watchdog.Start(60000));
   EXPECT_EQ(watchdog.ThreadId(), static_cast<DWORD>(-1));
+}
+
+// ---- stopping asks first ----
+
+// The process's watchdog mutex (the same object as the watchdog's own, while it has one).
+HANDLE WatchdogMutex(bool take) {
+  return CreateMutexA(nullptr, take,
+                      ProcessObjectName("qelExceptWatchdogMtx", GetCurrentProcessId()).c_str());
+}
+
+// Stops the watchdog and says whether its thread had ended by then by itself, not
+// terminated (the thread's own end gives exit code 0).
+bool StopsByItself(Watchdog& watchdog) {
+  HANDLE thread = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), watchdog.ThreadHandle(), GetCurrentProcess(), &thread,
+                       SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0))
+    return false;
+  watchdog.Stop();
+  DWORD exitCode = Watchdog::kCutExitCode;
+  const bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0 &&
+                     GetExitCodeThread(thread, &exitCode) && exitCode == 0;
+  CloseHandle(thread);
+  return ended;
+}
+
+// A running watchdog holds the process's watchdog mutex; stopped, it leaves by itself and
+// releases the mutex (a terminated one would leave it abandoned).
+TEST_F(OwnObjects, AStoppedWatchdogLeavesByItselfAndReleasesItsMutex) {
+  const UINT pingMessage = RegisterWindowMessageA("qelExceptPingMsg");
+  HandlerTables tables;
+  ASSERT_TRUE(tables.MakeWindow());
+  Watchdog watchdog(tables);
+  ASSERT_TRUE(watchdog.Start(60000));  // six seconds between pings
+  ASSERT_TRUE(FirstPingArrived(tables.Window(), pingMessage));  // it holds the mutex now
+  HANDLE mutex = WatchdogMutex(false);
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_TRUE(StopsByItself(watchdog));
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0) << "released, not abandoned";
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
+
+// Another watchdog of the process (another reporter copy) holds the mutex for good: this
+// one waits for it, and its stop still ends that wait.
+TEST_F(OwnObjects, AWatchdogWaitingForTheMutexStopsWhenAsked) {
+  HANDLE mutex = WatchdogMutex(true);
+  ASSERT_NE(mutex, nullptr);
+  HandlerTables tables;
+  ASSERT_TRUE(tables.MakeWindow());
+  Watchdog watchdog(tables);
+  ASSERT_TRUE(watchdog.Start(1000));
+  EXPECT_TRUE(StopsByItself(watchdog));
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
+
+// The pipeline's stop aborts the reports being made, so that their traces end at once;
+// a registered report is held until it is removed.
+TEST_F(OwnObjects, APipelinesStopAbortsTheReportsBeingMade) {
+  ExceptionFacts facts;
+  facts.type = kTypeFreeze;
+  ComPtr<IKVException> first = CreateTIKVException(nullptr, facts);
+  ComPtr<IKVException> second = CreateTIKVException(nullptr, facts);
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(second);
+  auto* firstObject = dynamic_cast<TIKVException*>(first.Get());
+  auto* secondObject = dynamic_cast<TIKVException*>(second.Get());
+  ASSERT_NE(firstObject, nullptr);
+  ASSERT_NE(secondObject, nullptr);
+  Pipeline pipeline;
+  ASSERT_TRUE(pipeline.Start());
+  pipeline.AddCurrentReport(first.Get());
+  pipeline.AddCurrentReport(second.Get());
+  pipeline.RemoveCurrentReport(second.Get());
+  first->AddRef();
+  EXPECT_EQ(first->Release(), 2u);  // this test's and the pipeline's
+  pipeline.Stop();
+  EXPECT_TRUE(firstObject->AbortFlag().load());
+  EXPECT_FALSE(secondObject->AbortFlag().load());
+  pipeline.RemoveCurrentReport(first.Get());
+  first->AddRef();
+  EXPECT_EQ(first->Release(), 1u);
 }
 
 }  // namespace

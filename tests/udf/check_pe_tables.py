@@ -2,7 +2,9 @@
 """Checks QXUdfLib.dll's export and import tables as objdump reads them.
 
 Exports: exactly the fourteen names with their ordinals, undecorated.
-Imports: Windows system DLLs and ib_util.dll only (no mingw runtime DLLs).
+Imports: Windows system DLLs and ib_util.dll only (no mingw runtime DLLs); the libraries
+only the reporter's windows, dialogs, version and module lists need are delay imports
+(the delay-import directory is filled), never imported at load.
 
 With --udr, QXUdr.dll's tables: the one export firebird_udr_plugin, and system DLLs only
 (the engine hands the module everything else through interfaces).
@@ -19,6 +21,8 @@ EXPECTED_EXPORTS = {
 }
 
 UDR_EXPORTS = {1: "firebird_udr_plugin"}
+
+DELAY_LOADED = {"comctl32.dll", "comdlg32.dll", "psapi.dll", "shell32.dll", "version.dll"}
 
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll",
@@ -69,6 +73,18 @@ def main():
         members = [m for m in re.findall(r"^\s*[0-9a-f]+\s+\d+\s+(\S+)", block, re.M) if not re.fullmatch(r"[0-9a-f]+", m)]
         if members != ["ib_util_malloc"]:
             failures.append(f"ib_util.dll imports {members}, expected only ib_util_malloc")
+
+    if not udr:
+        for dll_name in sorted(imports & DELAY_LOADED):
+            failures.append(f"{dll_name} is imported at load; it is to be delay-loaded")
+        delay = re.search(r"^Entry d ([0-9a-fA-F]+) ([0-9a-fA-F]+) Delay Import Directory", text, re.M)
+        if not delay or int(delay.group(1), 16) == 0 or int(delay.group(2), 16) == 0:
+            failures.append("the delay-import directory is empty")
+        else:
+            # One 32-byte descriptor per library and the closing one.
+            count = int(delay.group(2), 16) // 32 - 1
+            if count != len(DELAY_LOADED):
+                failures.append(f"{count} delay-import descriptors, expected {len(DELAY_LOADED)}")
 
     for f in failures:
         print("FAIL:", f)

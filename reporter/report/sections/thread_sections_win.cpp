@@ -72,7 +72,10 @@ uint32_t RegionEnd(uint32_t address) {
 class ThreadSectionProducer final : public ReportSectionProducer {
  public:
   explicit ThreadSectionProducer(IKVException* exception) : exception_(exception) {
-    if (auto* object = dynamic_cast<TIKVException*>(exception)) reportAbort_ = &object->AbortFlag();
+    if (auto* object = dynamic_cast<TIKVException*>(exception)) {
+      reportAbort_ = &object->AbortFlag();
+      progress_ = ComPtr<IProgressAlert>(object->ProgressWindow());
+    }
     if (const CONTEXT* context = exception->Context()) {
       context_ = *context;
       hasContext_ = true;
@@ -91,7 +94,13 @@ class ThreadSectionProducer final : public ReportSectionProducer {
   }
 
   void KeepFirstThreadOnly() override {
-    if (snapshots_.size() > 1) snapshots_.resize(1);
+    if (snapshots_.size() <= 1) return;
+    snapshots_.resize(1);
+    // The areas of the threads left out would keep the bar from ever filling.
+    if (progress_) {
+      progress_->ClearAreas();
+      if (snapshots_[0].area >= 0) progress_->AppendArea(areaText_, snapshots_[0].areaWeight);
+    }
   }
   size_t ThreadCount() override { return snapshots_.size(); }
 
@@ -117,6 +126,11 @@ class ThreadSectionProducer final : public ReportSectionProducer {
     input.isException = s.isException;
     input.currentAddress = s.exceptionAddress;
     input.handledExceptionAddress = HandledExceptionAddress.load();
+    if (progress_ && entry.area >= 0) {
+      progress_->SetCurrentArea(entry.area);
+      IProgressAlert* window = progress_.Get();
+      input.progress = [window](int position) { window->SetPosition(position); };
+    }
     TraceStackOutput output;
     {
       TraceLockGuard guard;
@@ -155,6 +169,8 @@ class ThreadSectionProducer final : public ReportSectionProducer {
   struct Snapshot {
     ThreadSnapshot snapshot;
     std::string placeholder;
+    int32_t area = -1;  // the thread's area in the progress window, -1 without one
+    uint64_t areaWeight = 0;
   };
 
   void SnapshotThreads();
@@ -166,6 +182,11 @@ class ThreadSectionProducer final : public ReportSectionProducer {
   CONTEXT context_{};
   bool hasContext_ = false;
   std::vector<Snapshot> snapshots_;
+  // The report's progress window (may be null): one area per traced thread, weighted by
+  // the part of its stack in use, filled by the trace's positions.
+  ComPtr<IProgressAlert> progress_;
+  std::string areaText_;
+  int32_t areaCount_ = 0;
   std::vector<std::string> minDebugInfo_;
   uint32_t disassemblyStart_ = 0, disassemblyAddress_ = 0;
 };
@@ -266,6 +287,12 @@ void ThreadSectionProducer::SnapshotThread(DWORD threadId, bool force, bool isEx
       s.preparedStack = std::move(prepared);
     }
     s.stateRead = s.stackTop > s.stackBottom;
+    if (s.stateRead && progress_) {
+      if (areaCount_ == 0) areaText_ = exception_->GetPlWaitText();
+      entry.areaWeight = static_cast<uint64_t>(s.stackTop - s.stackBottom) * 100;
+      entry.area = areaCount_++;
+      progress_->AppendArea(areaText_, entry.areaWeight);
+    }
     if (s.stateRead) {
       entry.placeholder =
           s.exceptionAddress != 0

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "function_win.h"
+#include "progress_alert_win.h"
 #include "process_registries.h"
 #include "report_hooks_win.h"
 #include "stack_trace_win.h"
@@ -104,9 +105,10 @@ class ThreadSectionsTest : public ::testing::Test {
     Hooks() = ReportHooks();
   }
   ComPtr<IKVException> Make(DWORD crashed, const CONTEXT* context, uint32_t address,
-                            uint8_t type = 0) {
+                            uint8_t type = 0, bool dontCompleteYet = false) {
     ExceptionFacts facts;
     facts.type = type;
+    facts.dontCompleteYet = dontCompleteYet;
     facts.address = address;
     facts.crashedThreadId = crashed;
     facts.context = context;
@@ -374,6 +376,115 @@ TEST_F(ThreadSectionsTest, AThreadWhoseStateCannotBeReadKeepsThePlaceholder) {
   EXPECT_EQ(sections[0].first, "thread $7ffffff0:");
   EXPECT_EQ(sections[0].second.substr(0, 47),
             ">> stack not accessible, exception location: \r\n");
+}
+
+// ---- the progress window fed by the traces ----
+
+constexpr char kTracingText[] = "Tracing the threads of this program...";
+constexpr UINT kGetBarPosition = WM_USER + 8;  // PBM_GETPOS
+
+std::string LabelOf(IProgressAlert* window) {
+  char text[256] = {};
+  GetWindowTextA(ProgressWindowPartsOf(window).label, text, sizeof text);
+  return text;
+}
+
+int BarOf(IProgressAlert* window) {
+  return static_cast<int>(SendMessageA(ProgressWindowPartsOf(window).bar, kGetBarPosition, 0, 0));
+}
+
+// A report with a window of its own that shows the given text for its thread areas.
+ComPtr<IProgressAlert> GiveProgressWindow(IKVException* exception) {
+  exception->SetPlWaitText(kTracingText);
+  exception->SetPlWaitBox(true);
+  ComPtr<IProgressAlert> window = CreateProgressWindow("Information", nullptr, "");
+  auto* object = dynamic_cast<TIKVException*>(exception);
+  EXPECT_NE(object, nullptr);
+  if (object != nullptr) object->SetProgressWindow(window);
+  return window;
+}
+
+// Each traced thread is an area titled with PlWaitText, weighted by the stack it uses; the
+// walker's positions move the bar through them, and the last thread fills it. On the
+// window's own thread every position is sent, so the controls show it at once.
+TEST_F(ThreadSectionsTest, TheTracesMoveTheProgressBarThroughOneAreaPerThread) {
+  Waiter first, second;
+  ComPtr<IKVException> exception = Make(0, nullptr, 0, 1);
+  exception->SetListThreads(true);
+  ComPtr<IProgressAlert> window = GiveProgressWindow(exception.Get());
+  auto producer = MakeThreadSectionProducer(exception.Get());
+  auto sections = producer->ThreadSections();
+  ASSERT_GE(sections.size(), 3u);
+  ASSERT_TRUE(window->Show(nullptr, false));
+  EXPECT_EQ(LabelOf(window.Get()), kTracingText);
+  EXPECT_EQ(BarOf(window.Get()), 0);
+
+  int previous = 0;
+  for (size_t i = 0; i < sections.size(); ++i) {
+    ThreadCrc crc;
+    producer->ThreadReport(i, crc);
+    EXPECT_EQ(window->GetCurrentArea(), static_cast<int32_t>(i)) << sections[i].first;
+    EXPECT_EQ(window->GetPosition(), 1000) << sections[i].first;
+    const int bar = BarOf(window.Get());
+    EXPECT_GT(bar, previous) << "after " << sections[i].first;
+    previous = bar;
+    EXPECT_EQ(LabelOf(window.Get()), kTracingText);
+  }
+  EXPECT_EQ(previous, 1000);
+  window->Close();
+}
+
+// With ListThreads off only the crashed thread is traced: its area is the whole bar.
+TEST_F(ThreadSectionsTest, TracingOnlyTheFirstThreadStillFillsTheBar) {
+  Waiter worker;
+  ComPtr<IKVException> exception = Make(0, nullptr, 0, 1);
+  exception->SetListThreads(true);
+  ComPtr<IProgressAlert> window = GiveProgressWindow(exception.Get());
+  auto producer = MakeThreadSectionProducer(exception.Get());
+  ASSERT_GE(producer->ThreadSections().size(), 2u);
+  producer->KeepFirstThreadOnly();
+  ASSERT_TRUE(window->Show(nullptr, false));
+  ThreadCrc crc;
+  producer->ThreadReport(0, crc);
+  EXPECT_EQ(BarOf(window.Get()), 1000);
+  EXPECT_EQ(LabelOf(window.Get()), kTracingText);
+  window->Close();
+}
+
+IProgressAlert* gWatchedWindow = nullptr;
+std::string gLabelAtCompletion;
+int gBarAtCompletion = -1;
+
+// Called on the completion's thread each time the report changes; the last call, with the
+// report complete, comes before the completion closes its window.
+void __stdcall ReadWindowWhenComplete(bool complete, const std::string&, IKVException*) {
+  if (!complete || gBarAtCompletion >= 0 || gWatchedWindow == nullptr) return;
+  if (ProgressWindowPartsOf(gWatchedWindow).bar == nullptr) return;
+  gLabelAtCompletion = LabelOf(gWatchedWindow);
+  gBarAtCompletion = BarOf(gWatchedWindow);
+}
+
+// A caller that waits for the complete report on its own thread runs the completion there,
+// with the window shown: the label shows PlWaitText, the bar reaches 1000 before the
+// completion closes the window, and the window is gone when the text comes back.
+TEST_F(ThreadSectionsTest, ACompletionOnTheCallersThreadShowsItsProgressUntilTheEnd) {
+  Waiter worker;
+  ComPtr<IKVException> exception = Make(0, nullptr, 0, 1, true);
+  exception->SetListThreads(true);
+  ComPtr<IProgressAlert> window = GiveProgressWindow(exception.Get());
+  gWatchedWindow = window.Get();
+  gBarAtCompletion = -1;
+  gLabelAtCompletion.clear();
+  exception->AddReportCallback(ReadWindowWhenComplete, false);
+  ASSERT_GE(SectionNames(exception.Get()).size(), 2u);
+  EXPECT_EQ(ProgressWindowPartsOf(window.Get()).window, nullptr) << "shown before the wait";
+
+  const std::string text = exception->GetReportText(true);
+  EXPECT_NE(text.find("thread " + Hex(worker.id) + ":"), std::string::npos);
+  EXPECT_EQ(gLabelAtCompletion, kTracingText);
+  EXPECT_EQ(gBarAtCompletion, 1000);
+  EXPECT_EQ(ProgressWindowPartsOf(window.Get()).window, nullptr) << "left open";
+  gWatchedWindow = nullptr;
 }
 
 }  // namespace
