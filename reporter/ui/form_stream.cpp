@@ -121,36 +121,28 @@ std::string NarrowWide(const std::string& raw) {
   return text;
 }
 
+template <class Int>
+bool IntegerText(StreamReader& in, std::string& text) {
+  Int value = 0;
+  if (!in.Little(value)) return false;
+  text = std::to_string(value);
+  return true;
+}
+
 bool ReadTyped(StreamReader& in, uint8_t type, std::string& text, int depth) {
   switch (type) {
     case kNull:
     case kNil:
       text.clear();
       return true;
-    case kInt8: {
-      int8_t value = 0;
-      if (!in.Little(value)) return false;
-      text = std::to_string(value);
-      return true;
-    }
-    case kInt16: {
-      int16_t value = 0;
-      if (!in.Little(value)) return false;
-      text = std::to_string(value);
-      return true;
-    }
-    case kInt32: {
-      int32_t value = 0;
-      if (!in.Little(value)) return false;
-      text = std::to_string(value);
-      return true;
-    }
-    case kInt64: {
-      int64_t value = 0;
-      if (!in.Little(value)) return false;
-      text = std::to_string(value);
-      return true;
-    }
+    case kInt8:
+      return IntegerText<int8_t>(in, text);
+    case kInt16:
+      return IntegerText<int16_t>(in, text);
+    case kInt32:
+      return IntegerText<int32_t>(in, text);
+    case kInt64:
+      return IntegerText<int64_t>(in, text);
     case kFalse:
       text = "False";
       return true;
