@@ -16,6 +16,7 @@
 #include "delivery_lifecycle_win.h"
 #include "exception_object_win.h"
 #include "form_layout.h"
+#include "handler_tables_win.h"
 #include "list_plugins_win.h"
 #include "process_registries.h"
 #include "report_hooks_win.h"
@@ -441,6 +442,52 @@ TEST_F(ReportAssistantTest, ScreenshotFormShowsEditsAndDetachesTheScreenshot) {
   EXPECT_EQ(shown.Get(), shot.Get());
   EXPECT_FALSE(exception_->AttachScreenshot());
   EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);  // deleted at close
+}
+
+TEST_F(ReportAssistantTest, ActionsAskTheirAssistantOverTheParent) {
+  HWND parent = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "parent", WS_POPUP | WS_VISIBLE, 0, 0,
+                                50, 50, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(parent, nullptr);
+  bool handled = false;
+  bool parentDisabled = false, parentTopmostMeanwhile = true;
+  RunDriven(
+      [&] {
+        NotifyHandlers(parent, kEventAction, kActionSave, handled, exception_.Get());
+        return 0;
+      },
+      [&](DWORD) {
+        HWND form = WaitForm();
+        if (form == nullptr) return;
+        parentDisabled = !IsWindowEnabled(parent);
+        parentTopmostMeanwhile = (GetWindowLongA(parent, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+        Key(Control(form, kNameEdit), VK_ESCAPE);
+      });
+  EXPECT_TRUE(handled);  // cancelled: the save does not happen
+  EXPECT_TRUE(parentDisabled);
+  EXPECT_FALSE(parentTopmostMeanwhile);
+  EXPECT_TRUE(IsWindowEnabled(parent));
+  EXPECT_TRUE(GetWindowLongA(parent, GWL_EXSTYLE) & WS_EX_TOPMOST);
+
+  handled = false;
+  RunDriven(
+      [&] {
+        NotifyHandlers(parent, kEventAction, kActionPrint, handled, exception_.Get());
+        return 0;
+      },
+      [&](DWORD) {
+        HWND contact = WaitForm();
+        if (contact == nullptr) return;
+        FillContact(contact, "Di", "di@example.com", false);
+        if (HWND details = WaitForm(contact)) Click(Control(details, 1));
+      });
+  EXPECT_FALSE(handled);  // confirmed: the print goes ahead
+  ComPtr<IKVFields> header = ComPtr<IKVFields>::Adopt(exception_->HeaderFields());
+  EXPECT_EQ(header->Content("contact name"), "Di");
+
+  handled = false;
+  NotifyHandlers(parent, kEventAction, kActionContinue, handled, exception_.Get());
+  EXPECT_FALSE(handled);  // no assistant for other actions: nothing shown
+  DestroyWindow(parent);
 }
 
 TEST(AssistantForms, WideTitleOrHeadingWidensTheForm) {
