@@ -1,5 +1,6 @@
 #include "reporter_lifecycle_win.h"
 
+#include "assistant_win.h"
 #include "capture_lifecycle_win.h"
 #include "delay_load_win.h"
 #include "delivery_lifecycle_win.h"
@@ -25,6 +26,7 @@ void ReporterStartup() {
   MapFileStartup();
   SettingsStartup();
   DeliveryStartup();
+  AssistantStartup(ReporterModule());
   HandlingStartup();
   ReportStartup();
   ThreadSectionsStartup();
@@ -46,6 +48,7 @@ void ReporterShutdown() {
   Step(ReportShutdown, "report");
   Step(HandlingShutdown, "handling");
   Step(ThreadNameBlockShutdown, "thread names");
+  AssistantShutdown();
   Step(DeliveryShutdown, "delivery");
   Step(SettingsShutdown, "settings");
   Step(MapFileShutdown, "debug information");

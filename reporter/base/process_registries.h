@@ -149,6 +149,23 @@ inline HandlingLinks& PipelineLinks() {
   return links;
 }
 
+// ---- what the assistant forms take from delivery ----------------------------------------------
+
+// Installed by delivery's start-up (DeliveryStartup), removed by its shut-down; called by the
+// screenshot form's handler. Missing: a click on the screenshot only beeps, and an edited
+// screenshot file is not read back.
+struct AssistantLinks {
+  // The reporter's temporary folder, ending in a backslash (empty when there is none).
+  std::string (*tempFolder)() = nullptr;
+  // A bitmap object read from a BMP file (a new reference), or null.
+  IScreenshot* (*loadBitmapFile)(const std::string& fileName) = nullptr;
+};
+
+inline AssistantLinks& FormLinks() {
+  static constinit AssistantLinks links;
+  return links;
+}
+
 // ---- what the thread sections take from the capture layer and the pipeline ----------------
 
 // Installed by the capture layer (LinkCaptureToPipeline); called by the thread sections.

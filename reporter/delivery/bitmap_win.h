@@ -68,6 +68,10 @@ class TINVBitmap final : public INVBitmap {
   CriticalSection lock_;  // pixel conversions of one object, one at a time
 };
 
+// A bitmap object with the picture of a BMP file (one reference), or null when the file
+// cannot be read as a bitmap.
+TINVBitmap* LoadBmpFile(const std::string& fileName);
+
 // Writes bytes into a file (created or overwritten); a failed or short write deletes it.
 bool WriteWholeFile(const std::string& fileName, const std::string& bytes);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "assistant_runs_win.h"
 #include "com_ptr_win.h"
 #include "process_registries.h"
 
@@ -461,6 +462,9 @@ void NotifyHandlers(HWND parent, int32_t eventKind, int32_t action, bool& handle
                     IKVException* exception) {
   if (HandlerTables* tables = RunningTables())
     tables->Notify(parent, eventKind, action, handled, exception);
+  // Last, the user: an action no handler took is asked about in its assistant.
+  if (!handled && parent != nullptr && eventKind == kEventAction)
+    handled = !ConfirmActionAssistant(parent, action, exception);
 }
 
 const TFireHandlersParams* CurrentHandlerCall() { return tCurrentCall; }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "assistant_runs_win.h"
 #include "decoder_win.h"
 #include "desktop_visibility_win.h"
 #include "exception_classes.h"
@@ -826,6 +827,9 @@ void ShowToUser(IKVException* exception) {
       return;
     }
     if (ProcessBlockedTest(kBlockedLimitMs)) return;
+    // Show mode 1: the filter's assistant; without one, the full box.
+    if (mode == 1 && RunReportAssistant(exception, exception->AssistantName(), nullptr) != 0)
+      return;
     if (!message.empty()) text += "\r\n\r\n" + message;
     MessageBoxA(nullptr, text.c_str(), exception->GetTitleBar().c_str(),
                 MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);

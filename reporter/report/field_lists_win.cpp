@@ -198,6 +198,13 @@ class TIKVAttachments final : public IKVAttachments, public IKVAttachmentsEx {
   AttachmentItems items_;
 };
 
+// A list of nobody's setting that takes whatever is set in it (the form cache).
+IKVFields* CreateCacheFields() {
+  auto* fields = new (std::nothrow) TIKVFields;
+  if (fields != nullptr) fields->SetAcceptData(true);
+  return fields;
+}
+
 // A settings object's lists: its items, then the link that writes changes back, so loading
 // writes nothing.
 IKVFields* CreateSettingsFields(TIKVSettings* owner) {
@@ -225,6 +232,7 @@ void InstallSettingsLists() {
   SettingsListMakers makers;
   makers.fields = &CreateSettingsFields;
   makers.attachments = &CreateSettingsAttachments;
+  makers.plainFields = &CreateCacheFields;
   SetSettingsListMakers(makers);
 }
 

@@ -8,12 +8,14 @@ namespace {
 
 std::atomic<IKVFields* (*)(TIKVSettings*)> gFieldsMaker{nullptr};
 std::atomic<IKVAttachments* (*)(TIKVSettings*)> gAttachmentsMaker{nullptr};
+std::atomic<IKVFields* (*)()> gPlainFieldsMaker{nullptr};
 
 }  // namespace
 
 void SetSettingsListMakers(const SettingsListMakers& makers) {
   gFieldsMaker = makers.fields;
   gAttachmentsMaker = makers.attachments;
+  gPlainFieldsMaker = makers.plainFields;
 }
 
 IKVFields* MakeSettingsFields(TIKVSettings* owner) {
@@ -24,6 +26,11 @@ IKVFields* MakeSettingsFields(TIKVSettings* owner) {
 IKVAttachments* MakeSettingsAttachments(TIKVSettings* owner) {
   auto maker = gAttachmentsMaker.load();
   return maker != nullptr ? maker(owner) : nullptr;
+}
+
+IKVFields* MakePlainFields() {
+  auto maker = gPlainFieldsMaker.load();
+  return maker != nullptr ? maker() : nullptr;
 }
 
 }  // namespace qx

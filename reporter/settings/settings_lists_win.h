@@ -19,6 +19,8 @@ class TIKVSettings;
 struct SettingsListMakers {
   IKVFields* (*fields)(TIKVSettings* owner) = nullptr;
   IKVAttachments* (*attachments)(TIKVSettings* owner) = nullptr;
+  // A name/value list of nobody's setting (the form cache).
+  IKVFields* (*plainFields)() = nullptr;
 };
 
 // Installs the makers; empty makers remove them.
@@ -27,5 +29,6 @@ void SetSettingsListMakers(const SettingsListMakers& makers);
 // A new list of `owner` from the installed maker; null when none is installed.
 IKVFields* MakeSettingsFields(TIKVSettings* owner);
 IKVAttachments* MakeSettingsAttachments(TIKVSettings* owner);
+IKVFields* MakePlainFields();
 
 }  // namespace qx

@@ -183,9 +183,16 @@ void __stdcall TIKVSettings::SwitchPlugin(const std::string& name, bool on) {
 
 namespace {
 std::atomic<TIKVSettings::AssistantFactory> gAssistantFactory{nullptr};
-}
+std::atomic<TIKVSettings::FormInputLink> gStoreFormInput{nullptr};
+std::atomic<TIKVSettings::FormInputLink> gRestoreFormInput{nullptr};
+}  // namespace
 
 void TIKVSettings::SetAssistantFactory(AssistantFactory factory) { gAssistantFactory = factory; }
+
+void TIKVSettings::SetFormInputLinks(FormInputLink store, FormInputLink restore) {
+  gStoreFormInput = store;
+  gRestoreFormInput = restore;
+}
 
 IAssistant* __stdcall TIKVSettings::OpenAssistant(const std::string& name) {
   auto definition = FindAssistantDefinition(
@@ -198,9 +205,17 @@ IAssistant* __stdcall TIKVSettings::OpenAssistant(const std::string& name) {
   return assistant;
 }
 
-void __stdcall TIKVSettings::StoreFormInput(IAssistant* assistant) { (void)assistant; }
+void __stdcall TIKVSettings::StoreFormInput(IAssistant* assistant) {
+  FormInputLink store = gStoreFormInput;
+  if (assistant == nullptr || store == nullptr) return;
+  if (!formCache_) formCache_ = ComPtr<IKVFields>::Adopt(MakePlainFields());
+  if (formCache_) store(assistant, formCache_.Get());
+}
 
-void __stdcall TIKVSettings::RestoreFormInput(IAssistant* assistant) { (void)assistant; }
+void __stdcall TIKVSettings::RestoreFormInput(IAssistant* assistant) {
+  FormInputLink restore = gRestoreFormInput;
+  if (assistant != nullptr && restore != nullptr && formCache_) restore(assistant, formCache_.Get());
+}
 
 void __stdcall TIKVSettings::Reread() { RereadModuleRecord(record_); }
 

@@ -84,6 +84,10 @@ class TIKVSettings : public IPropertyAccess, public IKVModuleSettings {
   using AssistantFactory = IAssistant* (*)(const struct AssistantDefinition& definition,
                                            IUnknown* context);
   static void SetAssistantFactory(AssistantFactory factory);
+  // Copy the input of an assistant's forms into the form cache and back. Registered by the
+  // user interface; without them the cache stays empty.
+  using FormInputLink = void (*)(IAssistant* assistant, IKVFields* cache);
+  static void SetFormInputLinks(FormInputLink store, FormInputLink restore);
 
   // The shared record (null for an invalid object); for tests and the report object.
   TSettingsModule* SharedRecord() const { return record_; }
