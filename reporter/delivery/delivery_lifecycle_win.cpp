@@ -2,6 +2,7 @@
 
 #include "process_registries.h"
 #include "screen_capture_win.h"
+#include "send_report_win.h"
 #include "temp_folder_win.h"
 
 namespace qx {
@@ -17,9 +18,11 @@ void DeliveryStartup() {
   ClearReporterTempFolder();
   Hooks().takeScreenshot = TakeScreenshot;
   PipelineLinks().clearTempFolder = ClearReporterTempFolder;
+  PipelineLinks().sendReport = SendExceptionReport;
 }
 
 void DeliveryShutdown() {
+  PipelineLinks().sendReport = nullptr;
   PipelineLinks().clearTempFolder = nullptr;
   Hooks().takeScreenshot = nullptr;
 }
