@@ -39,6 +39,25 @@ function(qx_link_zlib target)
   endif()
 endfunction()
 
+# The first of the system interpreter and the configured one that runs `check` (Python
+# code, e.g. "import PIL") without error, in `out`; empty when neither does. Debian's
+# python3-* modules belong to the system interpreter even where another Python is first on
+# the PATH.
+function(qx_python_with out check)
+  find_package(Python3 COMPONENTS Interpreter QUIET)
+  set(found "")
+  foreach(candidate /usr/bin/python3 ${Python3_EXECUTABLE})
+    if(found STREQUAL "" AND EXISTS "${candidate}")
+      execute_process(COMMAND ${candidate} -c "${check}" RESULT_VARIABLE result
+                      OUTPUT_QUIET ERROR_QUIET)
+      if(result EQUAL 0)
+        set(found ${candidate})
+      endif()
+    endif()
+  endforeach()
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
+
 # A test whose peer (a program or library it runs against) is missing on this machine. The
 # test keeps its ctest entry, which reports the missing peer and counts as skipped; under CI
 # (CI=true) every peer must be there, so configuring fails at once and, should the build

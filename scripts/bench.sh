@@ -14,6 +14,9 @@ wine handling_bench.exe 2>&1 | tr -d '\r'
 # The decoder's benchmark runs natively, beside capstone in the same process.
 "$root/scripts/test_stack_native.sh" --bench
 wine map_bench.exe QXUdfLib.dll QXUdfLib.debug.dll 2>&1 | tr -d '\r'
+# SMTP and HTTP to loopback peers (aiosmtpd, http.server): time and bytes on the wire.
+/usr/bin/python3 "$root/tests/delivery/network_peers.py" "$BUILD_DIR/network_bench_out" -- \
+  wine network_bench.exe 2>&1 | tr -d '\r'
 # Attachments: a screenshot of a desktop with a few windows (under Wine), then our colour
 # PNG and zip natively beside PIL and Python's zipfile (PIL is the system Python's).
 wine delivery_desktop_shot.exe "$BUILD_DIR/delivery_desktop.bmp" 2>&1 | tr -d '\r'

@@ -36,6 +36,8 @@ packages=(
   imagemagick
   # readers of the attachments: PNG check, unzip, Python imaging
   pngcheck unzip python3-pil
+  # loopback peers of the network channels: an SMTP server and a DNS library
+  python3-aiosmtpd python3-dnslib
   # the decoder's fuzz target (libFuzzer)
   clang libclang-rt-14-dev
   # Linux build of the SQL functions, run in a real Firebird 3 engine (embedded); locale

@@ -26,17 +26,16 @@ int CountMailAddrs(std::string& list) {
       element += c;
       continue;
     }
-    if (i < list.size()) {
-      normalised += Trimmed(element);
-      normalised += ',';
-    } else {
-      normalised += Trimmed(element);
-    }
+    // An empty element (" ; ", "a;;b") is no address: it would become "RCPT TO:<>".
+    const std::string address = Trimmed(element);
     element.clear();
+    if (address.empty()) continue;
+    if (count > 0) normalised += ',';
+    normalised += address;
     ++count;
   }
   list = normalised;
-  return list.empty() ? 0 : count;
+  return count;
 }
 
 std::vector<std::string> SplitMailAddrs(const std::string& normalisedList) {

@@ -7,8 +7,9 @@
 
 namespace qx {
 
-// Turns ";" into ",", removes blanks (code 32 and below) at both ends and around every ",",
-// and returns the number of elements (0 for an empty list). The list is changed in place.
+// Turns ";" into ",", removes blanks (code 32 and below) at both ends and around every ","
+// and drops empty elements; returns the number of elements (0 for an empty list). The list
+// is changed in place.
 int CountMailAddrs(std::string& list);
 
 // The elements of a list CountMailAddrs has normalised.

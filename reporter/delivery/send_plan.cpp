@@ -43,7 +43,7 @@ std::string MailSender(const std::string& mailFrom, const std::string& mailAddr)
 }
 
 std::vector<std::string> SendProgressSteps(NetworkChannel channel, bool hasAttachments,
-                                           const SendProgressTexts& texts) {
+                                           const SendStepTexts& texts) {
   std::vector<std::string> steps{texts.prepAtt};
   const bool smtp = channel == NetworkChannel::kSmtpDirect || channel == NetworkChannel::kSmtpServer;
   if (channel == NetworkChannel::kSmtpDirect) steps.push_back(texts.mxLook);

@@ -30,7 +30,7 @@ bool NeedsAttachments(const ChannelSwitches& switches);
 std::string MailSender(const std::string& mailFrom, const std::string& mailAddr);
 
 // The progress texts of a send, as the settings name them, in the window's order.
-struct SendProgressTexts {
+struct SendStepTexts {
   std::string prepAtt, mxLook, conn, auth, sendMail, field, sendAtt, sendFinal;
 };
 // The steps shown while a send prepares: preparing attachments, then what the channel
@@ -38,7 +38,7 @@ struct SendProgressTexts {
 // authentication and the mail; for HTTP connecting and the fields), the attachments when
 // there are any, and the end.
 std::vector<std::string> SendProgressSteps(NetworkChannel channel, bool hasAttachments,
-                                           const SendProgressTexts& texts);
+                                           const SendStepTexts& texts);
 
 // One attachment as the settings and the sending code list it.
 struct SendAttachment {

@@ -7,6 +7,7 @@
 #include "desktop_visibility_win.h"
 #include "mail_addresses.h"
 #include "mail_job_win.h"
+#include "online_check_win.h"
 #include "placeholders.h"
 #include "progress_alert_win.h"
 #include "report_file_win.h"
@@ -14,6 +15,7 @@
 #include "report_layout.h"
 #include "send_attachments_win.h"
 #include "send_plan.h"
+#include "send_progress_win.h"
 #include "settings_open_win.h"
 
 namespace qx {
@@ -120,11 +122,8 @@ ComPtr<IProgressAlert> OpenSendProgress(IKVSettings* settings, NetworkChannel ch
   ComPtr<IProgressAlert> progress =
       CreateProgressWindow(settings->GetSendBoxTitle(), settings->ModuleHandle(), "KVISEND32");
   if (!progress) return progress;
-  SendProgressTexts texts{settings->GetPrepAttMsg(), settings->GetMxLookMsg(),
-                          settings->GetConnMsg(),    settings->GetAuthMsg(),
-                          settings->GetSendMailMsg(), settings->GetFieldMsg(),
-                          settings->GetSendAttMsg(), settings->GetSendFinalMsg()};
-  for (const std::string& step : SendProgressSteps(channel, hasAttachments, texts))
+  for (const std::string& step :
+       SendProgressSteps(channel, hasAttachments, ReadSendStepTexts(settings)))
     progress->AppendArea(step, kStepWeight);
   const bool wanted = !request.hidden || settings->GetAutoSendBox();
   if (wanted && WindowsSeen())
@@ -133,9 +132,6 @@ ComPtr<IProgressAlert> OpenSendProgress(IKVSettings* settings, NetworkChannel ch
 }
 
 // ---- the channels ----
-
-// The transports' online check is skipped in this build: every send is tried.
-bool Online(bool /*dialAllowed*/) { return true; }
 
 bool SendOverNetwork(NetworkChannel channel, IKVSettings* settings, const MailTexts& texts,
                      const SendFiles& files, IKVFields* fields, IProgressAlert* progress,
@@ -153,19 +149,19 @@ bool SendOverNetwork(NetworkChannel channel, IKVSettings* settings, const MailTe
   switch (channel) {
     case NetworkChannel::kHttp:
       job.httpAddress = settings->GetHttpServer();
-      if (job.httpAddress.empty() || !Online(!hidden)) return false;
+      if (job.httpAddress.empty() || !IsOnline(!hidden)) return false;
       job.port = static_cast<uint16_t>(settings->GetHttpPort());
       job.account = settings->GetHttpAccount();
       job.password = settings->GetHttpPassword();
       job.fields = fields;
       break;
     case NetworkChannel::kSmtpDirect:
-      if (texts.recipients.empty() || !Online(!hidden)) return false;
+      if (texts.recipients.empty() || !IsOnline(!hidden)) return false;
       job.port = 25;
       break;
     case NetworkChannel::kSmtpServer:
       job.server = settings->GetSmtpServer();
-      if (texts.recipients.empty() || job.server.empty() || !Online(!hidden)) return false;
+      if (texts.recipients.empty() || job.server.empty() || !IsOnline(!hidden)) return false;
       job.port = static_cast<uint16_t>(settings->GetSmtpPort());
       job.account = settings->GetSmtpAccount();
       job.password = settings->GetSmtpPassword();

@@ -105,7 +105,7 @@ TEST(SendPlan, SenderFromMailFromOrTheFirstRecipient) {
 }
 
 TEST(SendPlan, ProgressStepsOfEachChannel) {
-  SendProgressTexts t{"prep", "mx", "conn", "auth", "mail", "field", "att", "final"};
+  SendStepTexts t{"prep", "mx", "conn", "auth", "mail", "field", "att", "final"};
   using V = std::vector<std::string>;
   EXPECT_EQ(SendProgressSteps(NetworkChannel::kSmtpDirect, true, t),
             (V{"prep", "mx", "conn", "auth", "mail", "att", "final"}));
