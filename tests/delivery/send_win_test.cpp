@@ -345,6 +345,31 @@ TEST_F(SendTest, MapiTakesTheTopmostStateForTheCallOnly) {
   DestroyWindow(parent);
 }
 
+std::vector<std::string> gLendCalls;
+bool gMainThreadHeld = false;
+
+bool RecordLend(bool lend) {
+  gLendCalls.push_back(lend ? "lend" : "hold again");
+  return gMainThreadHeld;
+}
+
+TEST_F(SendTest, AMainThreadThePauseHoldsRunsDuringTheCallAndIsHeldAgainAfter) {
+  auto former = Hooks().lendMainThread;
+  Hooks().lendMainThread = RecordLend;
+  gLendCalls.clear();
+  gMainThreadHeld = true;
+  EXPECT_EQ(SendMapiMail("a@b.c", "s", "b", false, nullptr, {}, {}), kMailSent);
+  EXPECT_EQ(gLendCalls, (std::vector<std::string>{"lend", "hold again"}));
+  EXPECT_EQ(MapiRecordLine(0), "flags: 9");
+  // A main thread that was not held is not held afterwards either.
+  gLendCalls.clear();
+  gMainThreadHeld = false;
+  MapiAnswers(0);
+  EXPECT_EQ(SendMapiMail("a@b.c", "s", "b", false, nullptr, {}, {}), kMailSent);
+  EXPECT_EQ(gLendCalls, std::vector<std::string>{"lend"});
+  Hooks().lendMainThread = former;
+}
+
 // ---- mailto ----
 
 TEST_F(SendTest, MailtoLinkEscapesSubjectAndBodyAndFollowsTheRegisteredCommand) {
