@@ -6,43 +6,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "child_process_win.h"
 #include "ci_environment.h"
+#include "delivery_test_support.h"
+#include "test_files.h"
 
 namespace qx {
 namespace {
-
-std::string Env(const char* name) {
-  char value[1024];
-  const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-  return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::string data;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return data;
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) data.append(buffer, got);
-  std::fclose(f);
-  return data;
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
 
 std::string Value(const std::vector<std::string>& lines, const std::string& prefix) {
   for (const std::string& line : lines)
@@ -50,27 +23,16 @@ std::string Value(const std::vector<std::string>& lines, const std::string& pref
   return "(missing)";
 }
 
-// The entry names of a zip archive, from its central directory.
-std::vector<std::string> ZipEntryNames(const std::string& zip) {
-  std::vector<std::string> names;
-  for (size_t at = zip.find("PK\x01\x02"); at != std::string::npos && at + 46 <= zip.size();
-       at = zip.find("PK\x01\x02", at + 4)) {
-    size_t length = static_cast<uint8_t>(zip[at + 28]) | (static_cast<uint8_t>(zip[at + 29]) << 8);
-    names.push_back(zip.substr(at + 46, length));
-  }
-  return names;
-}
-
 TEST(AutoSendOverSmtp, AFaultReachesTheMailServerWithReportAndScreenshotZipped) {
-  const std::string out = Env("QX_PEER_OUT");
-  if (out.empty() || Env("QX_SMTP_PORT").empty()) {
+  const std::string out = EnvironmentText("QX_PEER_OUT");
+  if (out.empty() || EnvironmentText("QX_SMTP_PORT").empty()) {
     if (RunningUnderCi()) FAIL() << "the loopback peers are not running (network_peers.py starts them)";
     GTEST_SKIP() << "the loopback peers are not running (network_peers.py starts them)";
   }
   // The settings close the program (exit code 1) once the report is sent.
   EXPECT_EQ(RunChildProcess("\"" + SelfFolder() + "autosend_smtp_child.exe\" --smtp", 120000), 1);
   const std::string mail = out + "\\mail-1";
-  std::vector<std::string> summary = SplitLines(ReadWhole(mail + "\\summary.txt"));
+  std::vector<std::string> summary = LinesOfRecord(ReadFileBytes(mail + "\\summary.txt"));
   ASSERT_FALSE(summary.empty()) << "no mail arrived";
   EXPECT_EQ(Value(summary, "mail from: "), "reporter@example.test");
   EXPECT_EQ(Value(summary, "rcpt to: "), "bugs@example.org");
@@ -78,7 +40,7 @@ TEST(AutoSendOverSmtp, AFaultReachesTheMailServerWithReportAndScreenshotZipped) 
   EXPECT_EQ(Value(summary, "header To: "), "<bugs@example.org>");
   EXPECT_EQ(Value(summary, "header Subject: "), "QelException in autosend_smtp_child.exe");
   EXPECT_EQ(Value(summary, "multipart: "), "yes");
-  const std::string body = ReadWhole(mail + "\\part-1.bin");
+  const std::string body = ReadFileBytes(mail + "\\part-1.bin");
   EXPECT_EQ(body.substr(0, 28), "Access violation at address ");
   EXPECT_NE(body.find("Write of address $0."), std::string::npos) << body;
   const std::string attachment = Value(summary, "part 2: ");
@@ -86,7 +48,7 @@ TEST(AutoSendOverSmtp, AFaultReachesTheMailServerWithReportAndScreenshotZipped) 
             "application/octet-stream; name=bugreport.zip; filename=bugreport.zip; encoding=base64")
       << attachment;
   EXPECT_EQ(Value(summary, "part 3: "), "(missing)");
-  const std::string zip = ReadWhole(mail + "\\part-2.bin");
+  const std::string zip = ReadFileBytes(mail + "\\part-2.bin");
   EXPECT_EQ(zip.substr(0, 4), "PK\x03\x04");
   EXPECT_EQ(ZipEntryNames(zip), (std::vector<std::string>{"bugreport.txt", "screenshot.png"}));
 }

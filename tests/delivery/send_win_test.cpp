@@ -18,6 +18,7 @@
 #include "child_process_win.h"
 #include "com_ptr_win.h"
 #include "delivery_lifecycle_win.h"
+#include "delivery_test_support.h"
 #include "desktop_mail_win.h"
 #include "exception_object_win.h"
 #include "field_lists_win.h"
@@ -29,6 +30,7 @@
 #include "send_report_win.h"
 #include "settings_object_win.h"
 #include "temp_folder_win.h"
+#include "test_files.h"
 
 namespace qx {
 namespace {
@@ -37,17 +39,6 @@ constexpr DWORD kLimitMs = 30000;
 
 bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::string data;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return data;
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) data.append(buffer, got);
-  std::fclose(f);
-  return data;
 }
 
 void WriteWhole(const std::string& path, const std::string& data) {
@@ -89,18 +80,7 @@ void MapiAnswers(int result) {
   SetEnvironmentVariableA("QX_MAPI_WAIT", nullptr);
 }
 
-// The stand-in's lines (ended by "\n").
-std::vector<std::string> MapiRecord() {
-  std::vector<std::string> lines;
-  std::string text = ReadWhole(MapiRecordPath());
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
+std::vector<std::string> MapiRecord() { return LinesOfRecord(ReadFileBytes(MapiRecordPath())); }
 
 std::string MapiRecordLine(size_t index) {
   std::vector<std::string> lines = MapiRecord();
@@ -160,7 +140,7 @@ class MailtoWait {
   ~MailtoWait() { CloseHandle(event_); }
   std::string Recorded() {
     if (WaitForSingleObject(event_, kLimitMs) != WAIT_OBJECT_0) return "(nothing recorded)";
-    return ReadWhole(MailtoRecordPath());
+    return ReadFileBytes(MailtoRecordPath());
   }
   bool Started() const { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0; }
 
@@ -515,7 +495,7 @@ TEST_F(SendTest, WhenEverythingFailsTheUserIsToldUnlessHiddenOrUnseen) {
     EXPECT_TRUE(boxes.Seen().empty());
   }
   EXPECT_FALSE(FileExists(MapiRecordPath()));
-  EXPECT_EQ(ReadWhole(ReportFilePath()),
+  EXPECT_EQ(ReadFileBytes(ReportFilePath()),
             "Not shown (no visible desktop): Sorry, sending the bug report didn't work.\r\n\r\n");
   // ... where a hidden send naming its recipients needs no dialog and still goes out.
   exception_->SetMailAddr("bugs@example.org");
@@ -570,7 +550,7 @@ TEST_F(SendTest, TheReportFileIsAttachedAsACopyAndDeletedAfterASuccessfulSend) {
   EXPECT_EQ(SendReportEx(RequestFor(exception_.Get())), kMailSent);
   EXPECT_NE(MapiRecordLine(6).find(", " + std::to_string(earlier.size()) + " bytes"),
             std::string::npos);
-  EXPECT_EQ(ReadWhole(ReportFilePath()), earlier);
+  EXPECT_EQ(ReadFileBytes(ReportFilePath()), earlier);
 
   // A failed send keeps the report file whatever DelBugRepFile says.
   exception_->SetDelBugRepFile(true);
@@ -582,7 +562,7 @@ TEST_F(SendTest, TheReportFileIsAttachedAsACopyAndDeletedAfterASuccessfulSend) {
               return r;
             }()),
             kMailFailed);
-  EXPECT_EQ(ReadWhole(ReportFilePath()), earlier);
+  EXPECT_EQ(ReadFileBytes(ReportFilePath()), earlier);
 
   // Without AttachBugRepFile the copy holds only this report; the original stays.
   exception_->SetAttachBugRepFile(false);
@@ -590,18 +570,7 @@ TEST_F(SendTest, TheReportFileIsAttachedAsACopyAndDeletedAfterASuccessfulSend) {
   EXPECT_EQ(SendReportEx(RequestFor(exception_.Get())), kMailSent);
   EXPECT_NE(MapiRecordLine(6).find(", " + std::to_string(SampleReport().size() + 4) + " bytes"),
             std::string::npos);
-  EXPECT_EQ(ReadWhole(ReportFilePath()), earlier);
-}
-
-// The entry names of a zip archive, from its central directory.
-std::vector<std::string> ZipEntryNames(const std::string& zip) {
-  std::vector<std::string> names;
-  for (size_t at = zip.find("PK\x01\x02"); at != std::string::npos && at + 46 <= zip.size();
-       at = zip.find("PK\x01\x02", at + 4)) {
-    size_t length = static_cast<uint8_t>(zip[at + 28]) | (static_cast<uint8_t>(zip[at + 29]) << 8);
-    names.push_back(zip.substr(at + 46, length));
-  }
-  return names;
+  EXPECT_EQ(ReadFileBytes(ReportFilePath()), earlier);
 }
 
 TEST_F(SendTest, AttachmentsSharingAZipNameGoAsOneArchive) {
@@ -630,7 +599,7 @@ TEST_F(SendTest, AttachmentsSharingAZipNameGoAsOneArchive) {
   EXPECT_EQ(record[7],
             "file 2: position -1, name \"settings.ini\", path \"" + SelfFolder() +
                 "other.ini\", 3 bytes, first line \"[x]\"");
-  EXPECT_EQ(ZipEntryNames(ReadWhole(keep + "bugreport.zip")),
+  EXPECT_EQ(ZipEntryNames(ReadFileBytes(keep + "bugreport.zip")),
             (std::vector<std::string>{"bugreport.txt", "screenshot.png", "program.log"}));
   EXPECT_TRUE(TempFiles().empty());
   for (const char* name : {"kept\\bugreport.zip", "kept\\other.ini", "extra.log", "other.ini"})
@@ -753,7 +722,7 @@ TEST_F(SendTest, AFaultWithAutoSendReachesTheMailProgramZippedAndHidden) {
   EXPECT_EQ(record[6], "files: 1");
   EXPECT_EQ(record[7].substr(0, record[7].find(", path")),
             "file 1: position -1, name \"bugreport.zip\"");
-  std::string zip = ReadWhole(keep + "bugreport.zip");
+  std::string zip = ReadFileBytes(keep + "bugreport.zip");
   EXPECT_EQ(ZipEntryNames(zip), (std::vector<std::string>{"bugreport.txt", "screenshot.png"}));
   DeleteFileA((keep + "bugreport.zip").c_str());
   RemoveDirectoryA(keep.c_str());
