@@ -62,6 +62,8 @@ void SendFiles::AddReport(IKVSettings* settings, const std::string& report) {
   const std::string original = AbsolutePath(ReportFileName(settings));
   if (folder.empty() || original.empty()) return;
   const std::string copy = folder + FileNamePart(original);
+  // A copy left by an earlier send that could not clean up must not grow.
+  DeleteFileForGood(copy);
   bool copied = false;
   if (settings->GetAttachBugRepFile()) copied = CopyFileA(original.c_str(), copy.c_str(), FALSE) != 0;
   if (copied) {

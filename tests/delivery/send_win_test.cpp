@@ -564,7 +564,9 @@ TEST_F(SendTest, TheReportFileIsAttachedAsACopyAndDeletedAfterASuccessfulSend) {
             kMailFailed);
   EXPECT_EQ(ReadFileBytes(ReportFilePath()), earlier);
 
-  // Without AttachBugRepFile the copy holds only this report; the original stays.
+  // Without AttachBugRepFile the copy holds only this report (not what an earlier send
+  // left in the temporary folder); the original stays.
+  WriteWhole(ReporterTempFolder() + "send_test_bugreport.txt", "left by an earlier send\r\n");
   exception_->SetAttachBugRepFile(false);
   MapiAnswers(0);
   EXPECT_EQ(SendReportEx(RequestFor(exception_.Get())), kMailSent);
