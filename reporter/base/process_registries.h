@@ -103,6 +103,11 @@ struct ReportHooks {
   bool (*runAction)(int32_t action, IKVException* exception, HWND parent) = nullptr;
   // Handling pipeline. Shows the exception. Missing: nothing is shown.
   void (*show)(IKVException* exception) = nullptr;
+  // Handling pipeline. Lets the main thread run while the pause holds it (`lend` true;
+  // true when it was held) and holds it again (`lend` false). Called by delivery around
+  // the desktop mail hand-off, whose mail program may need the program's main thread.
+  // Missing: the main thread is never held.
+  bool (*lendMainThread)(bool lend) = nullptr;
   // Stack walker (StackTraceStartup). The internal-error text for a failing step.
   // Missing: ">> internal error in " and the step's name.
   std::string (*internalErrorText)(const char* step) = nullptr;
@@ -137,9 +142,13 @@ struct HandlingLinks {
   // The recorded creator address of a thread (0 when unknown). Missing: no thread counts
   // as started by reporter code, so pausing spares all but the main thread.
   uint32_t (*threadCreatorAddress)(DWORD threadId) = nullptr;
-  // Delivery. Starts sending the report; the send thread's handle goes into the
-  // exception. Missing: automatic and asked-for sending do nothing.
-  void (*sendReport)(IKVException* exception, IScreenshot* screenshot) = nullptr;
+  // Delivery. Sends the report of the exception with the screenshot (may be null), owned
+  // by `parent`; `hidden` for an automatic send without user interface. An earlier send
+  // thread's handle is closed, a new one goes into the exception. Returns 1 sent or sending
+  // in the background, 2 cancelled by the user, 0 failed. Missing: automatic and
+  // asked-for sending do nothing.
+  uint8_t (*sendReport)(IKVException* exception, IScreenshot* screenshot, HWND parent,
+                        bool hidden) = nullptr;
   // Benchmarks. Told as the handler thread begins with a record. Missing: nobody is told.
   void (*processExceptionStarted)() = nullptr;
 };

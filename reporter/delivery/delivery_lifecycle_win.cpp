@@ -3,6 +3,7 @@
 #include "bitmap_win.h"
 #include "process_registries.h"
 #include "screen_capture_win.h"
+#include "send_report_win.h"
 #include "temp_folder_win.h"
 
 namespace qx {
@@ -25,9 +26,11 @@ void DeliveryStartup() {
   PipelineLinks().clearTempFolder = ClearReporterTempFolder;
   FormLinks().tempFolder = ReporterTempFolder;
   FormLinks().loadBitmapFile = LoadBitmapFile;
+  PipelineLinks().sendReport = SendExceptionReport;
 }
 
 void DeliveryShutdown() {
+  PipelineLinks().sendReport = nullptr;
   FormLinks().loadBitmapFile = nullptr;
   FormLinks().tempFolder = nullptr;
   PipelineLinks().clearTempFolder = nullptr;

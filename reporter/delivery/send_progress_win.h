@@ -5,14 +5,12 @@
 #include <string>
 
 #include "progress_alert_win.h"
+#include "send_plan.h"
 #include "settings_interfaces_win.h"
 
 namespace qx {
 
 // The step texts of the settings (empty without settings).
-struct SendStepTexts {
-  std::string prepAtt, mxLook, conn, auth, sendMail, field, sendAtt, sendFinal;
-};
 SendStepTexts ReadSendStepTexts(IKVSettings* settings);
 
 class SendProgress {

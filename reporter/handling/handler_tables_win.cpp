@@ -186,8 +186,7 @@ bool HandlerTables::CallList(TFireHandlersParams& params) {
 // when the main thread does not answer.
 bool HandlerTables::ReachMainThread(TFireHandlersParams& params) {
   bool reached = false;
-  bool resumed = mainPaused_.exchange(false);
-  if (resumed && mainPauseEvent_ != nullptr) SetEvent(mainPauseEvent_);
+  bool resumed = LendMainThread(true);
   DWORD_PTR answer = 0;
   if (SendMessageTimeoutA(window_, handlerMessage_, 1, 0, SMTO_NORMAL, kProbeTimeoutMs,
                           &answer) != 0 &&
@@ -198,11 +197,21 @@ bool HandlerTables::ReachMainThread(TFireHandlersParams& params) {
                                   SMTO_NORMAL, 0x7FFFFFFF, &answer) != 0 &&
               answer == kAnswer;
   }
-  if (resumed && mainPauseEvent_ != nullptr) {
+  if (resumed) LendMainThread(false);
+  return reached;
+}
+
+bool HandlerTables::LendMainThread(bool lend) {
+  if (lend) {
+    bool held = mainPaused_.exchange(false);
+    if (held && mainPauseEvent_ != nullptr) SetEvent(mainPauseEvent_);
+    return held;
+  }
+  if (mainPauseEvent_ != nullptr) {
     ResetEvent(mainPauseEvent_);
     mainPaused_ = true;
   }
-  return reached;
+  return true;
 }
 
 void HandlerTables::Notify(HWND parent, int32_t eventKind, int32_t action, bool& handled,
@@ -499,6 +508,11 @@ void PauseOtherThreads(bool pause, DWORD sparedThread) {
 
 void ShutdownPause() {
   if (HandlerTables* tables = RunningTables()) tables->ShutdownPause();
+}
+
+bool LendMainThread(bool lend) {
+  HandlerTables* tables = RunningTables();
+  return tables != nullptr && tables->LendMainThread(lend);
 }
 
 DWORD ProcessMainThreadId() {

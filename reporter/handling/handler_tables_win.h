@@ -94,6 +94,9 @@ class HandlerTables {
   void ShutdownPause();
   // Where a thread asked to pause waits (the message hook's call).
   void PausePoint();
+  // Lets a main thread that the pause holds run (`lend` true: returns whether it was
+  // held) and holds it again (`lend` false, after a true answer).
+  bool LendMainThread(bool lend);
 
  private:
   struct Entry {
@@ -177,5 +180,7 @@ DWORD ReporterWindowThreadId();
 void PauseOtherThreads(bool pause, DWORD sparedThread);
 // Resumes and releases everything of the pause machinery (shut-down).
 void ShutdownPause();
+// HandlerTables::LendMainThread of the running reporter; false without one.
+bool LendMainThread(bool lend);
 
 }  // namespace qx

@@ -253,8 +253,7 @@ bool RunAction(int32_t action, IKVException* exception, HWND parent) {
         return false;
       ComPtr<IScreenshot> shot;
       if (exception->AttachScreenshot()) shot = ComPtr<IScreenshot>::Adopt(exception->Screenshot());
-      PipelineLinks().sendReport(exception, shot.Get());
-      return true;
+      return PipelineLinks().sendReport(exception, shot.Get(), parent, false) == 1;
     }
     default:
       return false;  // show and print belong to the exception box
@@ -264,6 +263,7 @@ bool RunAction(int32_t action, IKVException* exception, HWND parent) {
 void InstallReportHooks() {
   ReportHooks& hooks = Hooks();
   hooks.processBlocked = ProcessBlockedTest;
+  hooks.lendMainThread = LendMainThread;
   hooks.describeObject = DescribeExceptionObject;
   hooks.reportCompleted = ReportCompleted;
   hooks.fireActionHandlers = FireActionHandlers;
@@ -274,6 +274,7 @@ void InstallReportHooks() {
 void RemoveReportHooks() {
   ReportHooks& hooks = Hooks();
   hooks.processBlocked = nullptr;
+  hooks.lendMainThread = nullptr;
   hooks.describeObject = nullptr;
   hooks.reportCompleted = nullptr;
   hooks.fireActionHandlers = nullptr;
@@ -761,7 +762,8 @@ void __stdcall AutoActionsOnComplete(bool complete, const std::string& report,
           CloseHandle(*sendThread);
           *sendThread = nullptr;
         }
-        if (PipelineLinks().sendReport != nullptr) PipelineLinks().sendReport(exception, shot.Get());
+        if (PipelineLinks().sendReport != nullptr)
+          PipelineLinks().sendReport(exception, shot.Get(), nullptr, true);
       }
     }
   });

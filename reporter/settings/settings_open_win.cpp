@@ -240,9 +240,10 @@ __attribute__((noinline)) ComPtr<IKVModuleSettings> SettingsForFrame(int level) 
   return SettingsForAddress(frame != nullptr ? frame[1] : nullptr);
 }
 
-std::string ExpandSettingsText(HMODULE module, const std::string& text) {
+std::string ExpandSettingsText(HMODULE module, const std::string& text,
+                               const ExceptionTexts* exception) {
   WindowsPlaceholderSource source(module);
-  return ExpandPlaceholders(text, source);
+  return ExpandPlaceholders(text, source, exception);
 }
 
 }  // namespace qx

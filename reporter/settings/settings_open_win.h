@@ -9,6 +9,8 @@
 
 namespace qx {
 
+struct ExceptionTexts;
+
 // The module that contains this copy of the reporter.
 HMODULE ReporterModule();
 
@@ -33,7 +35,9 @@ ComPtr<IKVModuleSettings> SettingsForCaller();
 // (0 is the caller's own return address), found through the chain of saved frame pointers.
 ComPtr<IKVModuleSettings> SettingsForFrame(int level);
 
-// Expands the placeholders of a settings text for `module`.
-std::string ExpandSettingsText(HMODULE module, const std::string& text);
+// Expands the placeholders of a settings text for `module`; with `exception`, also the
+// exception's class, message and report.
+std::string ExpandSettingsText(HMODULE module, const std::string& text,
+                               const ExceptionTexts* exception = nullptr);
 
 }  // namespace qx

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "exception_object_win.h"
@@ -221,6 +222,20 @@ TEST_F(OwnObjects, HandlerTablesReachTheirHandlersThroughTheirOwnWindowTwice) {
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(FreeHandleSlots(), handlesBefore);
   }
+}
+
+TEST_F(OwnObjects, APausedMainThreadIsLentOnceAndHeldAgain) {
+  HandlerTables tables;
+  EXPECT_FALSE(tables.LendMainThread(true));  // nothing holds it
+  // The pause spares the thread that asks for it; from a worker it holds the main thread.
+  std::thread([&] { tables.PauseOthers(true, 0); }).join();
+  EXPECT_TRUE(tables.LendMainThread(true));
+  EXPECT_FALSE(tables.LendMainThread(true));  // already running
+  tables.LendMainThread(false);
+  EXPECT_TRUE(tables.LendMainThread(true));  // held again
+  tables.LendMainThread(false);
+  tables.PauseOthers(false, 0);
+  EXPECT_FALSE(tables.LendMainThread(true));
 }
 
 // ---- the watchdog ----
