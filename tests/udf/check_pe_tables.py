@@ -4,8 +4,13 @@
 Exports: exactly the fourteen names with their ordinals, undecorated.
 Imports: Windows system DLLs and ib_util.dll only (no mingw runtime DLLs).
 
+With --functions, the 64-bit QXUdfLib.dll's tables: the thirteen SQL functions alone
+(no reporter, so no qelTraceProcess), ordinals 1 to 13 in the same order, and a PE32+
+image for x86-64.
+
 With --udr, QXUdr.dll's tables: the one export firebird_udr_plugin, and system DLLs only
-(the engine hands the module everything else through interfaces).
+(the engine hands the module everything else through interfaces); --x86-64 with it for the
+64-bit QXUdr.dll. Every other check expects a 32-bit x86 image.
 """
 import re
 import subprocess
@@ -17,6 +22,9 @@ EXPECTED_EXPORTS = {
     9: "fn_minvalue", 10: "fn_inttocnk", 11: "fn_incday", 12: "fn_clearbit",
     13: "fn_checkbit", 14: "fn_setbit",
 }
+
+FUNCTION_EXPORTS = {ordinal - 1: name for ordinal, name in EXPECTED_EXPORTS.items()
+                    if name != "qelTraceProcess"}
 
 UDR_EXPORTS = {1: "firebird_udr_plugin"}
 
@@ -32,12 +40,20 @@ SYSTEM_DLLS = {
 
 def main():
     objdump, dll = sys.argv[1], sys.argv[2]
-    udr = "--udr" in sys.argv[3:]
-    expected_exports = UDR_EXPORTS if udr else EXPECTED_EXPORTS
+    options = sys.argv[3:]
+    udr = "--udr" in options
+    functions_only = "--functions" in options
+    expected_exports = (UDR_EXPORTS if udr else
+                        FUNCTION_EXPORTS if functions_only else EXPECTED_EXPORTS)
     host_dlls = set() if udr else {"ib_util.dll"}
     text = subprocess.run([objdump, "-p", dll], check=True, capture_output=True,
                           text=True).stdout
     failures = []
+
+    image = re.search(r"file format (\S+)", text)
+    expected_image = "pei-x86-64" if functions_only or "--x86-64" in options else "pei-i386"
+    if not image or image.group(1) != expected_image:
+        failures.append(f"image is {image.group(1) if image else 'unknown'}, not {expected_image}")
 
     base = re.search(r"Ordinal Base\s+(\d+)", text)
     if not base or base.group(1) != "1":
