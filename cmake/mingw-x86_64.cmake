@@ -1,22 +1,9 @@
 # Cross-compiles the SQL functions for 64-bit Windows servers with mingw-w64 (posix thread
 # model) and runs the resulting test programs under 64-bit Wine. The fault reporter reads
 # 32-bit x86 code and stays out of this build.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(triple x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER   ${triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
-set(CMAKE_RC_COMPILER  ${triple}-windres)
-set(CMAKE_AR           /usr/bin/${triple}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB       /usr/bin/${triple}-ranlib CACHE FILEPATH "")
-set(QX_DLLTOOL         ${triple}-dlltool)
-set(QX_OBJDUMP         ${triple}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw_cross.cmake)
 
 # Debian installs the 64-bit loader beside the 32-bit one, not always on the path.
 find_program(QX_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)

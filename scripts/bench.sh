@@ -5,7 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
 export WIN64_BUILD_DIR=${WIN64_BUILD_DIR:-$root/build-win64}
 "$root/scripts/build.sh" >/dev/null
-"$root/scripts/build_win64.sh" >/dev/null
+"$root/scripts/build.sh" --win64 >/dev/null
 . "$root/scripts/wine_env.sh"
 qx_wine_session
 cd "$BUILD_DIR/bin"

@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
 export WIN64_BUILD_DIR=${WIN64_BUILD_DIR:-$root/build-win64}
 "$root/scripts/build.sh"
-"$root/scripts/build_win64.sh"
+"$root/scripts/build.sh" --win64
 # The decoder also runs natively, where it is compared with capstone.
 "$root/scripts/test_stack_native.sh"
 . "$root/scripts/wine_env.sh"

@@ -4,13 +4,13 @@
 Exports: exactly the fourteen names with their ordinals, undecorated.
 Imports: Windows system DLLs and ib_util.dll only (no mingw runtime DLLs).
 
-With --functions, the 64-bit QXUdfLib.dll's tables: the thirteen SQL functions alone
-(no reporter, so no qelTraceProcess), ordinals 1 to 13 in the same order, and a PE32+
-image for x86-64.
+With --functions, the tables of a module without the reporter (the 64-bit QXUdfLib.dll):
+the thirteen SQL functions alone (no qelTraceProcess), ordinals 1 to 13 in the same order.
 
 With --udr, QXUdr.dll's tables: the one export firebird_udr_plugin, and system DLLs only
-(the engine hands the module everything else through interfaces); --x86-64 with it for the
-64-bit QXUdr.dll. Every other check expects a 32-bit x86 image.
+(the engine hands the module everything else through interfaces).
+
+The image must be a 32-bit x86 one, or with --x86-64 a PE32+ image for x86-64.
 """
 import re
 import subprocess
@@ -51,7 +51,7 @@ def main():
     failures = []
 
     image = re.search(r"file format (\S+)", text)
-    expected_image = "pei-x86-64" if functions_only or "--x86-64" in options else "pei-i386"
+    expected_image = "pei-x86-64" if "--x86-64" in options else "pei-i386"
     if not image or image.group(1) != expected_image:
         failures.append(f"image is {image.group(1) if image else 'unknown'}, not {expected_image}")
 
