@@ -21,10 +21,13 @@ cmake --build "$UDF_LINUX_BUILD_DIR" -j 2
 (cd "$UDF_LINUX_BUILD_DIR" && ctest --output-on-failure -j 2 -L udf_linux)
 # --- end of the Linux step ---
 
+# A failure of the 32-bit run still lets the 64-bit tests run; the script fails after both.
+status=0
 cd "$BUILD_DIR"
-ctest --output-on-failure -j 2 "$@"
+ctest --output-on-failure -j 2 "$@" || status=$?
 
 # --- 64-bit Windows: the same SQL-function tests against the 64-bit modules ---
 qx_wine64_prefix "$WIN64_BUILD_DIR"
 cd "$WIN64_BUILD_DIR"
-ctest --output-on-failure -j 2 "$@"
+ctest --output-on-failure -j 2 "$@" || status=$?
+exit "$status"
