@@ -8,11 +8,6 @@ export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
 export WINEARCH=win32
 # The loader the prefix's own commands run with; the 64-bit prefix swaps it for wine64.
 QX_WINE=wine
-# Debian's wineserver command starts the 64-bit server once wine64 is installed; the 32-bit
-# prefix keeps the 32-bit server it has always run under.
-if [ -x /usr/lib/wine/wineserver32 ]; then
-  export WINESERVER=/usr/lib/wine/wineserver32
-fi
 
 qx_start_display() {
   local n
@@ -49,7 +44,7 @@ qx_prepare_prefix() {
     mkdir -p "$WINEPREFIX"
     "$QX_WINE" wineboot -i >/dev/null 2>&1 || true
     "$QX_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-    "${WINESERVER:-wineserver}" -w || true
+    wineserver -w || true
     touch "$WINEPREFIX/.qx-ready"
   fi
 }
@@ -59,7 +54,7 @@ qx_prepare_prefix() {
 qx_unmanaged_windows() {
   if [ ! -f "$WINEPREFIX/.qx-unmanaged" ]; then
     "$QX_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-    "${WINESERVER:-wineserver}" -w || true
+    wineserver -w || true
     touch "$WINEPREFIX/.qx-unmanaged"
   fi
 }
@@ -81,9 +76,6 @@ qx_wine64_prefix() {
   export WINELOADER=$QX_WINE
   export WINEPREFIX="$build64/wineprefix"
   export WINEARCH=win64
-  if [ -x /usr/lib/wine/wineserver64 ]; then
-    export WINESERVER=/usr/lib/wine/wineserver64
-  fi
   qx_prepare_prefix
   qx_unmanaged_windows
 }
