@@ -1,20 +1,7 @@
 # Cross-compiles for 32-bit Windows with mingw-w64 (posix thread model) and runs the
 # resulting test programs under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(triple i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
-set(CMAKE_RC_COMPILER  ${triple}-windres)
-set(CMAKE_AR           /usr/bin/${triple}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB       /usr/bin/${triple}-ranlib CACHE FILEPATH "")
-set(QX_DLLTOOL         ${triple}-dlltool)
-set(QX_OBJDUMP         ${triple}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw_cross.cmake)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -73,3 +73,11 @@ function(qx_add_missing_peer_test name what)
            COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/missing_peer.sh "${name}" "${hint}")
   set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
 endfunction()
+
+# What tests/udf/check_pe_tables.py is told of the image it reads: a PE32+ image for x86-64
+# in the 64-bit build, a 32-bit x86 image otherwise.
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QX_PE_IMAGE_OPTION --x86-64)
+else()
+  set(QX_PE_IMAGE_OPTION "")
+endif()

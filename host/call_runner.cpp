@@ -313,6 +313,10 @@ bool RunCall(const UdfLibrary& library, const Call& call, const RunOptions& opti
       };
     }
   } else if (name == "qelTraceProcess") {
+    if (fn.qelTraceProcess == nullptr) {
+      error = "qelTraceProcess: this module does not export it";
+      return false;
+    }
     if (a.Count(1)) {
       const int32_t* v = a.Int(0);
       if (v != nullptr) {

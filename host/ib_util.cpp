@@ -25,12 +25,13 @@ volatile LONG g_badFrees = 0;
 
 extern "C" {
 
-__declspec(dllexport) void* __cdecl ib_util_malloc(int32_t size) {
+// The count is a C long as in the server's own ib_util.dll: 32 bits on both Windows widths.
+__declspec(dllexport) void* __cdecl ib_util_malloc(long size) {
   if (size < 0) return nullptr;
   auto* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
   if (header == nullptr) return nullptr;
   header->magic = kLiveMagic;
-  header->size = size;
+  header->size = static_cast<int32_t>(size);
   InterlockedIncrement(&g_liveBlocks);
   InterlockedIncrement(&g_totalAllocations);
   return header + 1;

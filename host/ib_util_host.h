@@ -4,7 +4,7 @@
 #include <cstdint>
 
 extern "C" {
-__declspec(dllimport) void* __cdecl ib_util_malloc(int32_t size);
+__declspec(dllimport) void* __cdecl ib_util_malloc(long size);
 __declspec(dllimport) int32_t __cdecl ib_util_free(void* block);
 __declspec(dllimport) int32_t __cdecl ib_util_block_size(const void* block);
 __declspec(dllimport) int32_t __cdecl ib_util_live_blocks();

@@ -34,7 +34,10 @@ bool UdfLibrary::Load(const std::string& path) {
   bind(exports_.strReplace, "fn_strReplace");
   bind(exports_.GetBlobValue, "fn_GetBlobValue");
   bind(exports_.TrimRTF, "fn_TrimRTF");
+#if !defined(_WIN64)
+  // The 64-bit module carries no reporter, so only the 32-bit one exports it.
   bind(exports_.qelTraceProcess, "qelTraceProcess");
+#endif
   if (!ok) Unload();
   return ok;
 }

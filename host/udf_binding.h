@@ -25,6 +25,7 @@ struct UdfExports {
   char*(__cdecl* strReplace)(const char*, const char*, const char*) = nullptr;
   char*(__cdecl* GetBlobValue)(const BlobDescriptor*, const char*) = nullptr;
   BlobDescriptor*(__cdecl* TrimRTF)(const BlobDescriptor*, BlobDescriptor*) = nullptr;
+  // 32-bit modules only: the reporter stays out of the 64-bit one.
   int32_t(__stdcall* qelTraceProcess)(int32_t) = nullptr;
 };
 
@@ -35,7 +36,8 @@ class UdfLibrary {
   UdfLibrary(const UdfLibrary&) = delete;
   UdfLibrary& operator=(const UdfLibrary&) = delete;
 
-  // Loads the module and binds all fourteen exports; on failure error() says what failed.
+  // Loads the module and binds its exports (the thirteen functions, and qelTraceProcess in
+  // a 32-bit build); on failure error() says what failed.
   bool Load(const std::string& path = "QXUdfLib.dll");
   void Unload();
 

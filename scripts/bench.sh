@@ -3,11 +3,20 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
+export WIN64_BUILD_DIR=${WIN64_BUILD_DIR:-$root/build-win64}
 "$root/scripts/build.sh" >/dev/null
+"$root/scripts/build.sh" --win64 >/dev/null
 . "$root/scripts/wine_env.sh"
 qx_wine_session
 cd "$BUILD_DIR/bin"
-wine udf_bench.exe 2>&1 | tr -d '\r'
+# The SQL functions of the 32-bit and the 64-bit module, side by side; the 64-bit module
+# runs in its own prefix, in a subshell so that the 32-bit prefix stays for what follows.
+wine udf_bench.exe 2>&1 | tr -d '\r' > "$BUILD_DIR/udf_bench_32.txt"
+( qx_wine64_prefix "$WIN64_BUILD_DIR"
+  cd "$WIN64_BUILD_DIR/bin" && "$QX_WINE" udf_bench.exe 2>&1 | tr -d '\r' ) \
+  > "$BUILD_DIR/udf_bench_64.txt"
+/usr/bin/python3 "$root/bench/udf_bench_widths.py" "$BUILD_DIR/udf_bench_32.txt" \
+  "$BUILD_DIR/udf_bench_64.txt"
 wine trim_rtf_bench.exe 2>&1 | tr -d '\r'
 wine settings_bench.exe 2>&1 | tr -d '\r'
 wine handling_bench.exe 2>&1 | tr -d '\r'

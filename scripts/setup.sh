@@ -28,6 +28,8 @@ packages=(
   cmake make ninja-build
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   libz-mingw-w64-dev
+  # the SQL functions for 64-bit Windows servers, and 64-bit Wine to test them
+  g++-mingw-w64-x86-64-posix wine64
   googletest
   # running Windows code
   wine wine32:i386 xvfb xauth
@@ -61,4 +63,5 @@ fi
 
 # The mingw compiler comes in a win32-thread and a posix-thread flavour; we need posix.
 command -v i686-w64-mingw32-g++-posix >/dev/null
+command -v x86_64-w64-mingw32-g++-posix >/dev/null
 echo "setup complete"

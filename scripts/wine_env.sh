@@ -6,6 +6,8 @@ export WINEPREFIX="$BUILD_DIR/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
 export WINEARCH=win32
+# The loader the prefix's own commands run with; the 64-bit prefix swaps it for wine64.
+QX_WINE=wine
 
 qx_start_display() {
   local n
@@ -40,8 +42,8 @@ qx_stop_display() {
 qx_prepare_prefix() {
   if [ ! -f "$WINEPREFIX/.qx-ready" ]; then
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    "$QX_WINE" wineboot -i >/dev/null 2>&1 || true
+    "$QX_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wineserver -w || true
     touch "$WINEPREFIX/.qx-ready"
   fi
@@ -51,7 +53,7 @@ qx_prepare_prefix() {
 # destroys a managed window; unmanaged windows are destroyed at once.
 qx_unmanaged_windows() {
   if [ ! -f "$WINEPREFIX/.qx-unmanaged" ]; then
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    "$QX_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wineserver -w || true
     touch "$WINEPREFIX/.qx-unmanaged"
   fi
@@ -62,6 +64,18 @@ qx_unmanaged_windows() {
 qx_wine_session() {
   trap qx_stop_display EXIT
   qx_start_display
+  qx_prepare_prefix
+  qx_unmanaged_windows
+}
+
+# Switches the calling script to the 64-bit build's programs: 64-bit Wine runs them in a
+# 64-bit prefix of their own under that build folder, on the display already started.
+qx_wine64_prefix() {
+  local build64=$1
+  QX_WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+  export WINELOADER=$QX_WINE
+  export WINEPREFIX="$build64/wineprefix"
+  export WINEARCH=win64
   qx_prepare_prefix
   qx_unmanaged_windows
 }

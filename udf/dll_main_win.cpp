@@ -1,9 +1,12 @@
-// The module's entry point: start-up and shut-down of the SQL function units.
+// The module's entry point: start-up and shut-down of the SQL function units, and of the
+// fault reporter where the module carries one (the 64-bit module does not).
 #include <windows.h>
 
 #include "platform.h"
-#include "reporter_lifecycle_win.h"
 #include "rich_text_win.h"
+#if !defined(QX_WITHOUT_REPORTER)
+#include "reporter_lifecycle_win.h"
+#endif
 
 namespace qx {
 void ReadLocaleSettings();
@@ -18,7 +21,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     case DLL_PROCESS_ATTACH:
       DisableThreadLibraryCalls(instance);
       // The reporter's units come first in link order, the SQL functions' last.
+#if !defined(QX_WITHOUT_REPORTER)
       qx::ReporterStartup();
+#endif
       qx::PlatformStartup();
       break;
     case DLL_PROCESS_DETACH:
@@ -26,7 +31,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       // only an explicit unload releases the rich-text library.
       if (reserved == nullptr) {
         qx::PlatformShutdown();
+#if !defined(QX_WITHOUT_REPORTER)
         qx::ReporterShutdown();
+#endif
       }
       break;
     default:

@@ -33,14 +33,10 @@ struct BlobDescriptor {
 };
 
 // The server's allocator: text results are handed over in blocks from here and the
-// server frees them. Its count is a 32-bit int on Windows and a C long in the Linux
-// engine's libib_util.so; passing an int where a long is read leaves the upper half of
+// server frees them. Its count is a C long: 32 bits on Windows of either width, 64 bits
+// in the Linux engine's libib_util.so, where passing an int would leave the upper half of
 // the register undefined.
-#if defined(_WIN32)
-typedef int32_t IbUtilSize;
-#else
 typedef long IbUtilSize;
-#endif
 void* QX_CDECL ib_util_malloc(IbUtilSize size);
 
 }  // extern "C"
@@ -53,12 +49,17 @@ static_assert(offsetof(BlobDescriptor, largestSegment) == 12);
 static_assert(offsetof(BlobDescriptor, totalLength) == 16);
 static_assert(offsetof(BlobDescriptor, writeSegment) == 20);
 #endif
-#if defined(__x86_64__)
-// The 64-bit engine's own record: pointers take 8 bytes, the counts stay 32-bit.
+#if defined(_WIN32)
+static_assert(sizeof(IbUtilSize) == 4, "ib_util_malloc's long is 32 bits on Windows");
+#endif
+#if defined(_WIN64) || defined(__x86_64__)
+// The record of a 64-bit server, on Linux and on Windows alike: pointers take 8 bytes and
+// align to 8, the counts stay 32-bit.
 static_assert(offsetof(BlobDescriptor, readSegment) == 0);
 static_assert(offsetof(BlobDescriptor, blobHandle) == 8);
 static_assert(offsetof(BlobDescriptor, segmentCount) == 16);
 static_assert(offsetof(BlobDescriptor, largestSegment) == 20);
 static_assert(offsetof(BlobDescriptor, totalLength) == 24);
 static_assert(offsetof(BlobDescriptor, writeSegment) == 32);
+static_assert(sizeof(BlobDescriptor) == 40);
 #endif

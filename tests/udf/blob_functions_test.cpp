@@ -1,8 +1,10 @@
 // The blob functions through the export table, over in-memory blobs served by the
 // server stand-in's callbacks.
+#include <utility>
 #include <vector>
 
 #include "memory_blob.h"
+#include "seh_guard.h"
 #include "udf_test_support.h"
 
 using qxhost::MemoryBlob;
@@ -60,6 +62,39 @@ TEST(BlobReading, ShortSegmentsAreAssembledInOrder) {
   TakeText(Udf().GetBlobValue(in.descriptor(), "z"));
   EXPECT_EQ(in.readRequests().size(), blob.size());
   EXPECT_EQ(in.readRequests().front(), blob.size());  // asks for everything that is left
+}
+
+// Structured exceptions raised inside the server's read callback: one of the server's own,
+// and an access violation.
+constexpr DWORD kServerFault = 0xE0001234;
+
+int16_t __cdecl RaisingRead(void*, unsigned char*, uint16_t, uint16_t*) {
+  RaiseException(kServerFault, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  return 0;
+}
+
+int16_t __cdecl FaultingRead(void*, unsigned char*, uint16_t, uint16_t*) {
+  volatile uintptr_t unmapped = 16;
+  *reinterpret_cast<volatile int*>(unmapped) = 1;
+  return 0;
+}
+
+TEST(BlobReading, AFaultInsideTheServersCallbackReachesTheServerUnchanged) {
+  const std::pair<BlobReadFn, DWORD> cases[] = {{RaisingRead, kServerFault},
+                                                {FaultingRead, EXCEPTION_ACCESS_VIOLATION}};
+  for (const auto& [read, code] : cases) {
+    MemoryBlob in = MemoryBlob::Input("name=value");
+    in.descriptor()->readSegment = read;
+    const int32_t liveBefore = ib_util_live_blocks();
+    auto call = [&] { Udf().GetBlobValue(in.descriptor(), "name"); };
+    qxhost::SehOutcome outcome = qxhost::RunUnderSeh(call);
+    EXPECT_TRUE(outcome.raised);
+    // Not turned into the module's own failure: the server sees what was raised.
+    EXPECT_EQ(outcome.code, code);
+    EXPECT_EQ(ib_util_live_blocks(), liveBefore);
+  }
+  // The module answers as before afterwards.
+  EXPECT_EQ(Value("name=value", "name"), "value");
 }
 
 TEST(BlobReading, AServerThatStopsDeliveringEndsTheRead) {

@@ -6,8 +6,13 @@ Imports: Windows system DLLs and ib_util.dll only (no mingw runtime DLLs); the l
 only the reporter's windows, dialogs, version and module lists need are delay imports
 (the delay-import directory is filled), never imported at load.
 
+With --functions, the tables of a module without the reporter (the 64-bit QXUdfLib.dll):
+the thirteen SQL functions alone (no qelTraceProcess), ordinals 1 to 13 in the same order.
+
 With --udr, QXUdr.dll's tables: the one export firebird_udr_plugin, and system DLLs only
 (the engine hands the module everything else through interfaces).
+
+The image must be a 32-bit x86 one, or with --x86-64 a PE32+ image for x86-64.
 """
 import re
 import subprocess
@@ -19,6 +24,9 @@ EXPECTED_EXPORTS = {
     9: "fn_minvalue", 10: "fn_inttocnk", 11: "fn_incday", 12: "fn_clearbit",
     13: "fn_checkbit", 14: "fn_setbit",
 }
+
+FUNCTION_EXPORTS = {ordinal - 1: name for ordinal, name in EXPECTED_EXPORTS.items()
+                    if name != "qelTraceProcess"}
 
 UDR_EXPORTS = {1: "firebird_udr_plugin"}
 
@@ -36,12 +44,20 @@ SYSTEM_DLLS = {
 
 def main():
     objdump, dll = sys.argv[1], sys.argv[2]
-    udr = "--udr" in sys.argv[3:]
-    expected_exports = UDR_EXPORTS if udr else EXPECTED_EXPORTS
+    options = sys.argv[3:]
+    udr = "--udr" in options
+    functions_only = "--functions" in options
+    expected_exports = (UDR_EXPORTS if udr else
+                        FUNCTION_EXPORTS if functions_only else EXPECTED_EXPORTS)
     host_dlls = set() if udr else {"ib_util.dll"}
     text = subprocess.run([objdump, "-p", dll], check=True, capture_output=True,
                           text=True).stdout
     failures = []
+
+    image = re.search(r"file format (\S+)", text)
+    expected_image = "pei-x86-64" if "--x86-64" in options else "pei-i386"
+    if not image or image.group(1) != expected_image:
+        failures.append(f"image is {image.group(1) if image else 'unknown'}, not {expected_image}")
 
     base = re.search(r"Ordinal Base\s+(\d+)", text)
     if not base or base.group(1) != "1":
