@@ -3,9 +3,8 @@
 #include <commctrl.h>
 
 #include <atomic>
-#include <cstring>
-#include <vector>
 
+#include "picture_win.h"
 #include "progress_areas.h"
 #include "sync_win.h"
 
@@ -16,7 +15,6 @@ namespace {
 constexpr char kWindowClass[] = "prgrAlertWndClass";
 constexpr UINT kSetBarPosition = 1026;  // PBM_SETPOS
 constexpr int kPictureSide = 32;
-constexpr DWORD kPictureSize = 40 + kPictureSide * kPictureSide * 4;
 // Window extra bytes: offset 0 holds 1 once Close() allows the window to close.
 constexpr int kClosableOffset = 0;
 
@@ -28,15 +26,6 @@ HMODULE CodeModule() {
   return module;
 }
 
-// The picture resource's bytes when it has exactly the expected size, else null.
-const uint8_t* PictureBytes(HMODULE module, const std::string& name) {
-  if (name.empty()) return nullptr;
-  HRSRC info = FindResourceA(module, name.c_str(), MAKEINTRESOURCEA(2));
-  if (info == nullptr || SizeofResource(module, info) != kPictureSize) return nullptr;
-  HGLOBAL loaded = LoadResource(module, info);
-  return static_cast<const uint8_t*>(loaded != nullptr ? LockResource(loaded) : nullptr);
-}
-
 // What the window itself needs to draw the picture; owned by the window.
 struct WindowState {
   HMODULE pictureModule;
@@ -44,31 +33,7 @@ struct WindowState {
 };
 
 void DrawPicture(const DRAWITEMSTRUCT& item, const WindowState& state) {
-  const uint8_t* picture = PictureBytes(state.pictureModule, state.pictureName);
-  if (picture == nullptr) return;
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, picture, sizeof header);
-  const uint8_t* pixels = picture + 40;
-  COLORREF face = GetSysColor(COLOR_BTNFACE);
-  const unsigned background[3] = {GetBValue(face), GetGValue(face), GetRValue(face)};
-  std::vector<uint8_t> blended(kPictureSide * kPictureSide * 4);
-  for (int i = 0; i < kPictureSide * kPictureSide; ++i) {
-    unsigned a = pixels[4 * i + 3] + 1u;
-    for (int c = 0; c < 3; ++c)
-      blended[4 * i + c] =
-          static_cast<uint8_t>(((256 - a) * background[c] + a * pixels[4 * i + c]) / 256);
-    blended[4 * i + 3] = 0;
-  }
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = kPictureSide;
-  // The resource's row order (bottom-up for a positive height) is kept.
-  info.bmiHeader.biHeight = header.biHeight < 0 ? -kPictureSide : kPictureSide;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  SetDIBitsToDevice(item.hDC, item.rcItem.left, item.rcItem.top, kPictureSide, kPictureSide, 0,
-                    0, 0, kPictureSide, blended.data(), &info, DIB_RGB_COLORS);
+  DrawPicture32(item.hDC, item.rcItem.left, item.rcItem.top, state.pictureModule, state.pictureName);
 }
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -310,7 +275,7 @@ bool TIProgressAlert::ShowLocked(HWND parent, bool activate) {
   CreateFontOnce();
   SIZE text = MeasureAreaTexts();
   int labelWidth = text.cx, labelHeight = text.cy;
-  bool hasPicture = PictureBytes(pictureModule_, pictureName_) != nullptr;
+  bool hasPicture = Picture32Bytes(pictureModule_, pictureName_) != nullptr;
   if (hasPicture) {
     labelWidth += 40;
     DWORD style = WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_OWNERDRAW;
