@@ -281,6 +281,7 @@ void TExceptionBox::Press(int kind) {
     case kButtonPrint: e->PrintReport(self); break;
     case kButtonRestart: e->RestartProgram(self); break;
     case kButtonContinue:
+    case kButtonOk:
       if (e->CanContinue())
         e->ContinueProgram(self);
       else
@@ -289,7 +290,6 @@ void TExceptionBox::Press(int kind) {
     case kButtonClose: e->CloseProgram(self); break;
     case kButtonShow:
     case kButtonDetails: Details(); break;
-    case kButtonOk: CloseRequest(); break;
     default: break;
   }
 }

@@ -372,7 +372,7 @@ long RunGuiChild(uint32_t mode, std::string& box, const char* extra = "") {
   return code;
 }
 
-TEST_F(Handling, AWindowProgramGetsAMessageBoxForShowModesZeroToThreeOnly) {
+TEST_F(Handling, AWindowProgramGetsTheExceptionBoxForShowModesZeroToThreeOnly) {
   std::string box;
   EXPECT_EQ(RunGuiChild(0, box), 0);
   EXPECT_EQ(box,
