@@ -53,7 +53,7 @@ void TExceptionBox::CreateButtons() {
     button.window = CreateWindowExA(0, "BUTTON", caption.c_str(), style, 0, 0, button.width,
                                     kButtonHeight, window_,
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButtonIdBase + kind)),
-                                    BoxCodeModule(), nullptr);
+                                    UiCodeModule(), nullptr);
     SendMessageA(button.window, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     buttons_.push_back(std::move(button));
   }
@@ -99,7 +99,7 @@ void TExceptionBox::FocusFirstButton() {
 
 void TExceptionBox::DrawIcon(const DRAWITEMSTRUCT& item) {
   if (!DrawPicture32(item.hDC, item.rcItem.left, item.rcItem.top, exception_->ModuleHandle(), "KVIBIG"))
-    DrawPicture32(item.hDC, item.rcItem.left, item.rcItem.top, BoxCodeModule(), "KVIBIG");
+    DrawPicture32(item.hDC, item.rcItem.left, item.rcItem.top, UiCodeModule(), "KVIBIG");
 }
 
 void TExceptionBox::DrawButton(const DRAWITEMSTRUCT& item) {

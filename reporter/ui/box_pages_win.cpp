@@ -62,7 +62,7 @@ void SetCell(HWND list, int row, int column, const std::string& text) {
 
 void TExceptionBox::CreateTabs() {
   tabs_ = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP,
-                          0, 0, 0, 0, window_, nullptr, BoxCodeModule(), nullptr);
+                          0, 0, 0, 0, window_, nullptr, UiCodeModule(), nullptr);
   SendMessageA(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   images_ = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 1);
 }
@@ -144,7 +144,7 @@ void TExceptionBox::FillEdit(const std::string& text) {
                              WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
                                  ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
                              area.left, area.top, area.right - area.left, area.bottom - area.top,
-                             window_, nullptr, BoxCodeModule(), nullptr);
+                             window_, nullptr, UiCodeModule(), nullptr);
   SendMessageA(content_, WM_SETFONT, reinterpret_cast<WPARAM>(reportFont_), FALSE);
   SetWindowTextA(content_, text.c_str());
   SetWindowPos(content_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -156,7 +156,7 @@ void TExceptionBox::FillList(const ListPage& page) {
                              WS_CHILD | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
                                  LVS_NOSORTHEADER,
                              area.left, area.top, area.right - area.left, area.bottom - area.top,
-                             window_, nullptr, BoxCodeModule(), nullptr);
+                             window_, nullptr, UiCodeModule(), nullptr);
   SendMessageA(content_, WM_SETFONT, reinterpret_cast<WPARAM>(reportFont_), FALSE);
   SendMessageA(content_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   if (images_ != nullptr)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "box_rules.h"
+#include "code_module_win.h"
 #include "com_ptr_win.h"
 #include "exception_box_win.h"
 #include "report_interfaces_win.h"
@@ -120,8 +121,5 @@ class TExceptionBox {
   bool shuttingDown_ = false;
   bool callbackAdded_ = false;
 };
-
-// The module whose resources and window class the box uses (the one holding this code).
-HMODULE BoxCodeModule();
 
 }  // namespace qx

@@ -19,6 +19,9 @@ constexpr int kPageHeight = 320;
 constexpr int kFullWidth = 640;
 constexpr WPARAM kChangedWParam = 1357;
 constexpr LPARAM kChangedLParam = 2468;
+// Destroys the box once the message that asked for the close has returned: a button that
+// is still inside its click must not lose its window under it.
+constexpr UINT kBoxDestroy = WM_APP + 1;
 
 std::atomic<HWND> gCurrentBox{nullptr};
 
@@ -35,7 +38,7 @@ bool RegisterBoxClass() {
   InitCommonControlsEx(&controls);
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = DefWindowProcA;  // replaced per window once its object is known
-  windowClass.hInstance = BoxCodeModule();
+  windowClass.hInstance = UiCodeModule();
   windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kExceptionBoxClass;
@@ -52,14 +55,6 @@ bool OwnThread(HWND window) {
 }
 
 }  // namespace
-
-HMODULE BoxCodeModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&BoxCodeModule), &module);
-  return module;
-}
 
 TExceptionBox::TExceptionBox(IKVException* exception, uint32_t mode, HWND owner,
                              const BoxAutomatic& automatic)
@@ -135,7 +130,7 @@ bool TExceptionBox::Create() {
     exStyle &= ~WS_EX_DLGMODALFRAME;
   }
   window_ = CreateWindowExA(exStyle, kExceptionBoxClass, title_.c_str(), style, 0, 0, 100, 100,
-                            owner_, nullptr, BoxCodeModule(), nullptr);
+                            owner_, nullptr, UiCodeModule(), nullptr);
   if (window_ == nullptr) return false;
   SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc));
@@ -157,7 +152,7 @@ bool TExceptionBox::Create() {
 }
 
 void TExceptionBox::CreateChildren() {
-  HMODULE instance = BoxCodeModule();
+  HMODULE instance = UiCodeModule();
   icon_ = CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_OWNERDRAW,
                           kMargin, kMargin, 32, 32, window_, nullptr, instance, nullptr);
   message_ = CreateWindowExA(0, "STATIC", text_.c_str(), WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 0, 0,
@@ -256,7 +251,7 @@ void TExceptionBox::CopyToClipboard() {
 void TExceptionBox::Details() {
   FireHandlers(kActionShowDetails, exception_.Get(), window_);
   reshow_ = true;
-  DestroyWindow(window_);
+  SendMessageA(window_, kBoxClose, 0, 0);
 }
 
 void TExceptionBox::CloseRequest() {
@@ -363,6 +358,14 @@ LRESULT TExceptionBox::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (!shuttingDown_) Details();
       return 0;
     case kBoxClose:
+      if (!shuttingDown_) {
+        shuttingDown_ = true;
+        StopCountdown();
+        ShowWindow(window_, SW_HIDE);
+        PostMessageA(window_, kBoxDestroy, 0, 0);
+      }
+      return 0;
+    case kBoxDestroy:
       DestroyWindow(window_);
       return 0;
     case WM_DESTROY: {

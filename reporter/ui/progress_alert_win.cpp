@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "code_module_win.h"
 #include "picture_win.h"
 #include "progress_areas.h"
 #include "sync_win.h"
@@ -17,14 +18,6 @@ constexpr UINT kSetBarPosition = 1026;  // PBM_SETPOS
 constexpr int kPictureSide = 32;
 // Window extra bytes: offset 0 holds 1 once Close() allows the window to close.
 constexpr int kClosableOffset = 0;
-
-HMODULE CodeModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&CodeModule), &module);
-  return module;
-}
 
 // What the window itself needs to draw the picture; owned by the window.
 struct WindowState {
@@ -62,7 +55,7 @@ bool RegisterProgressClass() {
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = ProgressWindowProc;
   windowClass.cbWndExtra = sizeof(LONG);
-  windowClass.hInstance = CodeModule();
+  windowClass.hInstance = UiCodeModule();
   windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kWindowClass;
@@ -259,7 +252,7 @@ bool __stdcall TIProgressAlert::Show(HWND parent, bool activate) {
 bool TIProgressAlert::ShowLocked(HWND parent, bool activate) {
   if (areas_.Count() == 0) areas_.Append("Please wait...", 1000);
   if (!RegisterProgressClass()) return false;
-  HMODULE instance = CodeModule();
+  HMODULE instance = UiCodeModule();
   HWND window = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_TOOLWINDOW,
                                 kWindowClass, title_.c_str(), WS_CAPTION, 0, 0, 0, 0, parent,
                                 nullptr, instance, nullptr);

@@ -80,19 +80,6 @@ std::string WaitingSection() {
   return "section text";
 }
 
-std::string ClipboardText() {
-  std::string text;
-  if (!OpenClipboard(nullptr)) return text;
-  if (HANDLE data = GetClipboardData(CF_TEXT)) {
-    if (auto* bytes = static_cast<const char*>(GlobalLock(data))) {
-      text = bytes;
-      GlobalUnlock(data);
-    }
-  }
-  CloseClipboard();
-  return text;
-}
-
 TEST_F(Handling, WorkerHandOverRunsOnHandlerThreadThroughAllPhasesAndSavesOnce) {
   gPhaseThreeReached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::string file = TempPath("handling_save_");
