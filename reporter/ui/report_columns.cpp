@@ -55,8 +55,7 @@ bool ShowsSomething(const std::string& line, size_t p) {
   return p + 1 < line.size() && line[p + 1] != ' ';
 }
 
-// The cells of one line cut at the stretches [begin, end) of `segments`, the last taking
-// the rest of the line from `lastFrom` on.
+// The trimmed text of [begin, end) of the line (empty beyond its end).
 std::string Slice(const std::string& line, size_t begin, size_t end) {
   if (begin >= line.size()) return {};
   return TrimBlanks(line.substr(begin, end - begin));
@@ -114,7 +113,8 @@ void SplitFrameRun(const std::vector<std::string>& run, std::vector<ListRow>& ro
   if (i < s.size()) at[kAddress] = static_cast<int>(i++);
   if (i < s.size() && AllCells(run, s[i], IsRelativeAddress)) at[kRelAddress] = static_cast<int>(i++);
   if (i < s.size()) at[kModule] = static_cast<int>(i++);
-  if (i < s.size() && !AllCells(run, s[i], number)) at[kUnit] = static_cast<int>(i++);
+  // A last stretch after the module is the function: a frame without a unit.
+  if (i + 1 < s.size() && !AllCells(run, s[i], number)) at[kUnit] = static_cast<int>(i++);
   std::vector<int> numbers;
   while (i < s.size() && numbers.size() < 2 && AllCells(run, s[i], number))
     numbers.push_back(static_cast<int>(i++));

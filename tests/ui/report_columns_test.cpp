@@ -109,6 +109,9 @@ TEST(ReportPages, TheCallStacksFillTheirSevenColumns) {
   EXPECT_EQ(page.rows[11][6], "main");
   EXPECT_EQ(page.rows[12], ListRow(7));  // the empty line between threads
   EXPECT_EQ(page.rows[13][6], "main thread ($24)");
+  // A frame of a module without debug information names only its function.
+  EXPECT_EQ(SplitThreadRows({"656dc88e +8e msvcrt.dll              _beginthreadex"})[0],
+            (ListRow{"656dc88e", "+8e", "msvcrt.dll", "", "", "", "_beginthreadex"}));
   Report single = ReadReport("cpp_throw_report.txt");
   ListPage one = PageOf(single, "call stack");
   ASSERT_GT(one.rows.size(), 4u);
