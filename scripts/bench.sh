@@ -20,6 +20,7 @@ wine udf_bench.exe 2>&1 | tr -d '\r' > "$BUILD_DIR/udf_bench_32.txt"
 wine trim_rtf_bench.exe 2>&1 | tr -d '\r'
 wine settings_bench.exe 2>&1 | tr -d '\r'
 wine handling_bench.exe 2>&1 | tr -d '\r'
+wine exception_box_bench.exe 2>&1 | tr -d '\r'
 # The decoder's benchmark runs natively, beside capstone in the same process.
 "$root/scripts/test_stack_native.sh" --bench
 wine map_bench.exe QXUdfLib.dll QXUdfLib.debug.dll 2>&1 | tr -d '\r'

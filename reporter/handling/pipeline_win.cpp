@@ -7,12 +7,14 @@
 #include "assistant_runs_win.h"
 #include "decoder_win.h"
 #include "desktop_visibility_win.h"
+#include "exception_box_win.h"
 #include "exception_classes.h"
 #include "handler_tables_win.h"
 #include "own_security_win.h"
 #include "process_registries.h"
 #include "progress_alert_win.h"
 #include "report_file_win.h"
+#include "report_print_win.h"
 #include "report_hooks_win.h"
 #include "settings_open_win.h"
 #include "thread_names_win.h"
@@ -237,14 +239,26 @@ bool FireActionHandlers(int32_t action, IKVException* exception, HWND parent) {
   return handled;
 }
 
+// The box closes before a restart or close ends the process, and after any continue.
 bool RunAction(int32_t action, IKVException* exception, HWND parent) {
+  if (parent == nullptr) parent = CurrentExceptionBoxWindow();
   switch (action) {
+    case kActionShow:
+      return ShowReportInCurrentBox();
+    case kActionPrint: {
+      if (FireActionHandlers(kActionPrint, exception, parent)) return false;
+      bool printed = PrintReport(exception->GetReportText(true), parent, exception);
+      SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));  // IDC_ARROW
+      return printed;
+    }
     case kActionContinue:
       FireActionHandlers(kActionContinue, exception, parent);
+      CloseCurrentExceptionBox();
       return true;
     case kActionRestart:
     case kActionClose:
       if (FireActionHandlers(action, exception, parent)) return false;
+      CloseCurrentExceptionBox();
       FinishAutoActions(exception, true);
       if (action == kActionRestart) RestartProgram();
       CloseProgram();
@@ -256,7 +270,7 @@ bool RunAction(int32_t action, IKVException* exception, HWND parent) {
       return PipelineLinks().sendReport(exception, shot.Get(), parent, false) == 1;
     }
     default:
-      return false;  // show and print belong to the exception box
+      return false;
   }
 }
 
@@ -817,24 +831,24 @@ void ShowToUser(IKVException* exception) {
       WriteConsoleText(text);
       return;
     }
-    // Until the exception box exists, the standard message box stands in for the full
-    // box (0), the assistant's fallback (1) and the short boxes (2, 3).
+    // Show mode 1 asks for an assistant; until assistants exist it gets their fallback, the
+    // full box.
     uint32_t mode = exception->ShowMode();
     if (mode > 3) return;
-    std::string text = HeadlineOf(exception);
-    std::string message =
-        exception->ExceptionType() != kTypeFreeze ? exception->ExceptionMessage() : std::string();
     if (!WindowsSeen()) {
-      AppendReportFileLine(exception, UnseenLine(text, message));
+      std::string message =
+          exception->ExceptionType() != kTypeFreeze ? exception->ExceptionMessage() : std::string();
+      AppendReportFileLine(exception, UnseenLine(HeadlineOf(exception), message));
       return;
     }
     if (ProcessBlockedTest(kBlockedLimitMs)) return;
     // Show mode 1: the filter's assistant; without one, the full box.
     if (mode == 1 && RunReportAssistant(exception, exception->AssistantName(), nullptr) != 0)
       return;
-    if (!message.empty()) text += "\r\n\r\n" + message;
-    MessageBoxA(nullptr, text.c_str(), exception->GetTitleBar().c_str(),
-                MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
+    BoxAutomatic automatic;
+    automatic.close = RepeatRule(exception->GetAutoClose());
+    automatic.restart = RepeatRule(exception->GetAutoRestart());
+    ShowExceptionBox(exception, mode == 1 ? 0 : mode, nullptr, automatic);
   });
 }
 
@@ -878,27 +892,6 @@ void RestartProgram() {
 void CloseProgram() {
   TerminateProcess(GetCurrentProcess(), 1);
   ExitProcess(1);
-}
-
-bool CopyTextToClipboard(const std::string& text) {
-  bool opened = false;
-  for (int attempt = 0; attempt < 20 && !opened; ++attempt) {
-    opened = OpenClipboard(nullptr) != 0;
-    if (!opened) Sleep(10);
-  }
-  if (!opened) return false;
-  bool done = false;
-  EmptyClipboard();
-  if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
-    if (void* bytes = GlobalLock(memory)) {
-      std::memcpy(bytes, text.c_str(), text.size() + 1);
-      GlobalUnlock(memory);
-      done = SetClipboardData(CF_TEXT, memory) != nullptr;
-    }
-    if (!done) GlobalFree(memory);
-  }
-  CloseClipboard();
-  return done;
 }
 
 DWORD HandlerThreadId() {

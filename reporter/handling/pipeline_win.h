@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "clipboard_win.h"
 #include "com_ptr_win.h"
 #include "sync_win.h"
 #include "handling_core.h"
@@ -164,9 +165,6 @@ bool IsConsoleProgram();
 [[noreturn]] void RestartProgram();
 // Ends the process with exit code 1.
 [[noreturn]] void CloseProgram();
-
-// Puts `text` on the clipboard; false when the clipboard cannot be opened.
-bool CopyTextToClipboard(const std::string& text);
 
 // The running pipeline's handler thread, 0 while none runs.
 DWORD HandlerThreadId();

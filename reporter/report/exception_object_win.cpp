@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "exception_box_win.h"
 #include "field_items.h"
 #include "header_values_win.h"
 #include "machine_texts.h"
@@ -704,6 +705,7 @@ bool TIKVException::RunAction(int32_t action, HWND parent) {
 
 bool __stdcall TIKVException::SaveReport(HWND parent) {
   bool saved = false;
+  if (parent == nullptr) parent = CurrentExceptionBoxWindow();
   Guarded([&] {
     bool handled = Hooks().fireActionHandlers != nullptr &&
                    Hooks().fireActionHandlers(kActionSave, this, parent);

@@ -35,7 +35,9 @@ enum ReportAction : int32_t {
   kActionSend = 0,
   kActionSave = 1,
   kActionPrint = 2,
-  kActionShow = 3,
+  kActionShow = 3,        // posts the box's show-report message; no handler is asked
+  kActionShowDetails = 6,  // the box's show and details buttons
+  kActionHelp = 7,         // F1 in the box
   kActionContinue = 8,
   kActionRestart = 9,
   kActionClose = 10,

@@ -3,9 +3,9 @@
 #include <commctrl.h>
 
 #include <atomic>
-#include <cstring>
-#include <vector>
 
+#include "code_module_win.h"
+#include "picture_win.h"
 #include "progress_areas.h"
 #include "sync_win.h"
 
@@ -16,26 +16,8 @@ namespace {
 constexpr char kWindowClass[] = "prgrAlertWndClass";
 constexpr UINT kSetBarPosition = 1026;  // PBM_SETPOS
 constexpr int kPictureSide = 32;
-constexpr DWORD kPictureSize = 40 + kPictureSide * kPictureSide * 4;
 // Window extra bytes: offset 0 holds 1 once Close() allows the window to close.
 constexpr int kClosableOffset = 0;
-
-HMODULE CodeModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&CodeModule), &module);
-  return module;
-}
-
-// The picture resource's bytes when it has exactly the expected size, else null.
-const uint8_t* PictureBytes(HMODULE module, const std::string& name) {
-  if (name.empty()) return nullptr;
-  HRSRC info = FindResourceA(module, name.c_str(), MAKEINTRESOURCEA(2));
-  if (info == nullptr || SizeofResource(module, info) != kPictureSize) return nullptr;
-  HGLOBAL loaded = LoadResource(module, info);
-  return static_cast<const uint8_t*>(loaded != nullptr ? LockResource(loaded) : nullptr);
-}
 
 // What the window itself needs to draw the picture; owned by the window.
 struct WindowState {
@@ -44,31 +26,7 @@ struct WindowState {
 };
 
 void DrawPicture(const DRAWITEMSTRUCT& item, const WindowState& state) {
-  const uint8_t* picture = PictureBytes(state.pictureModule, state.pictureName);
-  if (picture == nullptr) return;
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, picture, sizeof header);
-  const uint8_t* pixels = picture + 40;
-  COLORREF face = GetSysColor(COLOR_BTNFACE);
-  const unsigned background[3] = {GetBValue(face), GetGValue(face), GetRValue(face)};
-  std::vector<uint8_t> blended(kPictureSide * kPictureSide * 4);
-  for (int i = 0; i < kPictureSide * kPictureSide; ++i) {
-    unsigned a = pixels[4 * i + 3] + 1u;
-    for (int c = 0; c < 3; ++c)
-      blended[4 * i + c] =
-          static_cast<uint8_t>(((256 - a) * background[c] + a * pixels[4 * i + c]) / 256);
-    blended[4 * i + 3] = 0;
-  }
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = kPictureSide;
-  // The resource's row order (bottom-up for a positive height) is kept.
-  info.bmiHeader.biHeight = header.biHeight < 0 ? -kPictureSide : kPictureSide;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  SetDIBitsToDevice(item.hDC, item.rcItem.left, item.rcItem.top, kPictureSide, kPictureSide, 0,
-                    0, 0, kPictureSide, blended.data(), &info, DIB_RGB_COLORS);
+  DrawPicture32(item.hDC, item.rcItem.left, item.rcItem.top, state.pictureModule, state.pictureName);
 }
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -98,7 +56,7 @@ bool RegisterProgressClass() {
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = ProgressWindowProc;
   windowClass.cbWndExtra = sizeof(LONG);
-  windowClass.hInstance = CodeModule();
+  windowClass.hInstance = UiCodeModule();
   windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kWindowClass;
@@ -295,7 +253,7 @@ bool __stdcall TIProgressAlert::Show(HWND parent, bool activate) {
 bool TIProgressAlert::ShowLocked(HWND parent, bool activate) {
   if (areas_.Count() == 0) areas_.Append("Please wait...", 1000);
   if (!RegisterProgressClass()) return false;
-  HMODULE instance = CodeModule();
+  HMODULE instance = UiCodeModule();
   HWND window = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_TOOLWINDOW,
                                 kWindowClass, title_.c_str(), WS_CAPTION, 0, 0, 0, 0, parent,
                                 nullptr, instance, nullptr);
@@ -311,7 +269,7 @@ bool TIProgressAlert::ShowLocked(HWND parent, bool activate) {
   CreateFontOnce();
   SIZE text = MeasureAreaTexts();
   int labelWidth = text.cx, labelHeight = text.cy;
-  bool hasPicture = PictureBytes(pictureModule_, pictureName_) != nullptr;
+  bool hasPicture = Picture32Bytes(pictureModule_, pictureName_) != nullptr;
   if (hasPicture) {
     labelWidth += 40;
     DWORD style = WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_OWNERDRAW;

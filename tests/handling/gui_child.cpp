@@ -1,6 +1,6 @@
-// A window program (no console) that hands one exception over and watches for the box the
-// pipeline shows, reads it, writes "caption|text" into the file named on its command line
-// and dismisses it. Arguments: show mode, output file, and "unseen" to play a service whose
+// A window program (no console) that hands one exception over and watches for the exception
+// box the pipeline shows, reads it, writes "caption|text" into the file named on its command
+// line and dismisses it with its continue (or OK) button. Arguments: show mode, output file, and "unseen" to play a service whose
 // window station nobody sees (the report is then saved automatically into the output
 // file). Exit code: 0 after a box was seen, 1 when none appeared, 2 on bad arguments.
 #include <windows.h>
@@ -28,7 +28,7 @@ BOOL CALLBACK FindBox(HWND window, LPARAM parameter) {
   GetWindowThreadProcessId(window, &process);
   char className[64] = {};
   GetClassNameA(window, className, sizeof className);
-  if (process == GetCurrentProcessId() && std::string(className) == "#32770" &&
+  if (process == GetCurrentProcessId() && std::string(className) == "qelExceptWndClass" &&
       IsWindowVisible(window)) {
     reinterpret_cast<Found*>(parameter)->box = window;
     return FALSE;
@@ -62,14 +62,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       if (found.box != nullptr) {
         char caption[256] = {}, text[1024] = {};
         GetWindowTextA(found.box, caption, sizeof caption);
-        GetDlgItemTextA(found.box, 0xFFFF, text, sizeof text);
+        HWND message = FindWindowExA(found.box, nullptr, "STATIC", nullptr);
+        GetWindowTextA(message, text, sizeof text);
         std::string line = std::string(caption) + "|" + text;
         HANDLE file = CreateFileA(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD written = 0;
         WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         CloseHandle(file);
         seen = true;
-        PostMessageA(found.box, WM_COMMAND, IDOK, 0);
+        // Continue (full box) or OK (short box).
+        HWND button = GetDlgItem(found.box, 104);
+        if (button == nullptr) button = GetDlgItem(found.box, 107);
+        SendMessageA(button, BM_CLICK, 0, 0);
         return;
       }
       Sleep(20);

@@ -80,19 +80,6 @@ std::string WaitingSection() {
   return "section text";
 }
 
-std::string ClipboardText() {
-  std::string text;
-  if (!OpenClipboard(nullptr)) return text;
-  if (HANDLE data = GetClipboardData(CF_TEXT)) {
-    if (auto* bytes = static_cast<const char*>(GlobalLock(data))) {
-      text = bytes;
-      GlobalUnlock(data);
-    }
-  }
-  CloseClipboard();
-  return text;
-}
-
 TEST_F(Handling, WorkerHandOverRunsOnHandlerThreadThroughAllPhasesAndSavesOnce) {
   gPhaseThreeReached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::string file = TempPath("handling_save_");
@@ -372,7 +359,7 @@ long RunGuiChild(uint32_t mode, std::string& box, const char* extra = "") {
   return code;
 }
 
-TEST_F(Handling, AWindowProgramGetsAMessageBoxForShowModesZeroToThreeOnly) {
+TEST_F(Handling, AWindowProgramGetsTheExceptionBoxForShowModesZeroToThreeOnly) {
   std::string box;
   EXPECT_EQ(RunGuiChild(0, box), 0);
   EXPECT_EQ(box,
