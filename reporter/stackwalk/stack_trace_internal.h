@@ -190,6 +190,9 @@ ModuleImageRanges ReadModuleImageRanges(CodeMemory& memory, uint32_t base);
 // when the export directory cannot be read.
 std::vector<uint32_t> ReadExportAddresses(CodeMemory& memory, uint32_t base);
 
+// True when the fault address can be read: a fault in code, not a call that landed nowhere.
+bool CurrentIsCode(CodeMemory& memory, const TDATryRead* map, uint32_t address);
+
 std::string FileNameOf(const std::string& path);
 std::string Hex8(uint32_t value);
 
@@ -330,6 +333,10 @@ class StackTraceRun {
   stackwalk::ChainCursor chainCursor_;
   std::vector<Item> items_;
   bool topAdded_ = false;
+  // In an exception: the fault address holds code (the stack is scanned down to it), or the
+  // fault came from a call to where no code is (the stack pointer's slot is a sure frame).
+  bool atCode_ = false;
+  bool callLanded_ = false;
   int firstVisible_ = 0;
 };
 
