@@ -309,6 +309,7 @@ class StackTraceRun {
   void NameItem(Item& item);
   void NameFromMap(Item& item, ModuleEntry& m);
   void NameFromExports(Item& item, ModuleEntry& m);
+  bool ExportHolds(int module, uint32_t start, uint32_t address);
   void NoteMinDebugInfo(const ModuleEntry& m);
   void HideFrom(int index, bool keepTop);
   void HideThrowRoutines();
