@@ -304,6 +304,16 @@ class StackTraceRun {
   int LinkWeight(int x, const CallLink& link, bool chainKnown);
   bool HasLineAt(int module, uint32_t address);
 
+  // Threads with a known context (stack_trace_live.cpp).
+  void KeepLiveFrames();
+  uint32_t CallTargetEndingAt(uint32_t returnAddr);
+  uint32_t ThroughThunks(uint32_t address);
+  bool FunctionHolds(uint32_t entry, uint32_t address, int depth);
+  uint32_t LiveCodeAddr(const Item& item);
+  bool CallsFunctionHolding(uint32_t entry, uint32_t address);
+  uint32_t KnownFunctionStart(uint32_t address);
+  bool ConfirmedByCaller(int index, int first);
+
   // Text.
   const CallLink* OwnSiteLink(const Item& item);
   void NameItem(Item& item);

@@ -60,6 +60,7 @@ const CallLink* StackTraceRun::OwnSiteLink(const Item& item) {
 }
 
 void StackTraceRun::FillFinalOutput() {
+  if (in_.knownContext && !in_.isException) KeepLiveFrames();
   bool first = true;
   for (int i = ItemCount() - 1; i >= 0; --i) {
     CheckAbort();
