@@ -17,11 +17,15 @@ constexpr int kThunkDepth = 3;
 
 // The target of the call that ends at returnAddr: a relative call's, or the slot's of a call
 // through an absolute slot (an import); 0 when it cannot be told.
-uint32_t StackTraceRun::CallTargetEndingAt(uint32_t returnAddr) {
-  for (uint32_t back = 7; back >= 2; --back) {
+uint32_t StackTraceRun::CallTargetEndingAt(uint32_t returnAddr, uint32_t* callStart) {
+  // The common forms first: a relative call, a call through an absolute slot; the longer
+  // forms could otherwise take bytes of the instruction before for their own.
+  static constexpr uint32_t kBack[] = {5, 6, 2, 3, 4, 7};
+  for (uint32_t back : kBack) {
     const uint32_t start = returnAddr - back;
     TInstrInfo instr = DecodeInstruction(mem_, start, nullptr, false, map_);
     if (!instr.isValid || !instr.isCall || instr.next != returnAddr) continue;
+    if (callStart != nullptr) *callStart = start;
     if (instr.isRelTarget && instr.target != 0) return instr.target;
     uint8_t bytes[2];
     uint32_t slot = 0, target = 0;
@@ -110,20 +114,20 @@ uint32_t StackTraceRun::KnownFunctionStart(uint32_t address) {
 }
 
 // A frame whose call has no readable target (a call through a register) stays when the
-// frame below it calls into its function and no other candidate in between returns into
-// that function: of several return addresses into one function, the live one lies nearest
-// to its caller's frame.
+// next candidate below it is a sure frame that calls into its function, and no other
+// candidate in between returns into that function: of several return addresses into one
+// function, the live one lies nearest to its caller's frame. Stale return addresses often
+// form pairs that agree with each other; a sure frame does not come from old data.
 bool StackTraceRun::ConfirmedByCaller(int index, int first) {
   const uint32_t code = LiveCodeAddr(ItemAt(index));
   const uint32_t start = KnownFunctionStart(code);
   for (int k = index - 1; k >= first; --k) {
     const Item& older = ItemAt(k);
-    if (older.hidden) continue;
     const uint32_t olderCode = LiveCodeAddr(older);
     if (start != 0 && KnownFunctionStart(olderCode) == start) return false;
-    if (older.isFrame) return true;
+    if (!older.isFrame) return false;
     const uint32_t target = CallTargetEndingAt(older.addr);
-    return target != 0 && FunctionHolds(ThroughThunks(target), code, 0);
+    return target == 0 || FunctionHolds(ThroughThunks(target), code, 0);
   }
   return false;
 }
@@ -139,8 +143,10 @@ void StackTraceRun::KeepLiveFrames() {
   uint32_t running = 0;  // an address in the function the newest kept frame runs in
   for (int i = ItemCount() - 1; i >= first; --i) {
     CheckAbort();
+    // Every candidate is judged again, also those the chain scoring left out: the rules
+    // here are stricter than the scores and do not need them.
     Item& item = ItemAt(i);
-    if (item.hidden) continue;
+    item.hidden = false;
     if (item.isTop || running == 0) {
       running = item.isTop ? (in_.currentAddress != 0 ? in_.currentAddress : item.addr)
                            : LiveCodeAddr(item);
@@ -161,6 +167,16 @@ void StackTraceRun::KeepLiveFrames() {
     if (!keep) {
       item.hidden = true;
       continue;
+    }
+    // A frame the scoring had left out has no call site yet: the decoded call gives it.
+    if (OwnSiteLink(item) == nullptr) {
+      uint32_t callStart = 0;
+      CallTargetEndingAt(item.addr, &callStart);
+      if (callStart != 0) {
+        CallLink site;
+        site.codeAddr = callStart;
+        item.lists[kToCallers].Add(site);
+      }
     }
     running = LiveCodeAddr(item);
   }
