@@ -331,6 +331,13 @@ def split_symbol(raw):
     return (split.group(1), " [clone %s]" % split.group(2)) if split else (raw, "")
 
 
+def undecorated(base):
+    """The symbol as the demangler knows it: a fastcall function's "@name@N" becomes
+    "_name" (a C++ name "@_Z...@N" thus "__Z..."), every other symbol stays."""
+    fast = re.match(r"^@(.+)@\d+$", base)
+    return "_" + fast.group(1) if fast else base
+
+
 def collapse_templates(name):
     """Template argument lists emptied ("f<int>" -> "f<>"), the operators "<", "<<", "<="
     and "<=>" left alone."""
@@ -382,13 +389,15 @@ def read_functions(nm, cxxfilt, dll, code_lo, code_hi, image_base):
         if not code_lo <= rva < code_hi:
             continue
         by_address.setdefault(rva, []).append((parts[1], parts[2]))
-    raws = sorted({split_symbol(raw)[0] for entries in by_address.values() for _, raw in entries})
+    raws = sorted({undecorated(split_symbol(raw)[0])
+                   for entries in by_address.values() for _, raw in entries})
     demangled = dict(zip(raws, run([cxxfilt], "\n".join(raws) + "\n").splitlines()))
     functions = []
     for rva in sorted(by_address):
         # Prefer a global symbol, then a C++ one, then the shortest.
-        kind, raw = min(by_address[rva], key=lambda e: (e[0] != "T", not e[1].startswith("__Z"), len(e[1])))
+        kind, raw = min(by_address[rva], key=lambda e: (e[0] != "T", not undecorated(e[1]).startswith("__Z"), len(e[1])))
         base, suffix = split_symbol(raw)
+        base = undecorated(base)
         functions.append((rva, plain_name(base, demangled.get(base, base)) + suffix))
     return functions
 
@@ -432,6 +441,27 @@ def with_rows_at_starts(lines, starts, line_addresses):
     return sorted(lines + added)
 
 
+def unit_pieces(lines, line_addresses, begin, end, unit):
+    """[(begin, end, file)] of the function's code [begin, end): the runs of rows from one
+    file; rows without a line keep the run they are in, and the function's start belongs to
+    its unit unless a row of another file starts there."""
+    pieces = [[begin, unit]]
+    k = bisect.bisect_left(line_addresses, begin)
+    while k < len(lines) and lines[k][0] < end:
+        rva, number, name = lines[k]
+        k += 1
+        if not number or not name or name == pieces[-1][1]:
+            continue
+        if rva == pieces[-1][0]:
+            pieces[-1][1] = name
+            if len(pieces) > 1 and pieces[-2][1] == name:
+                pieces.pop()
+        else:
+            pieces.append([rva, name])
+    bounds = [p[0] for p in pieces[1:]] + [end]
+    return [(p[0], b, p[1]) for p, b in zip(pieces, bounds)]
+
+
 def collect(dll, tools):
     pe = Pe(open(dll, "rb").read())
     code_lo, code_hi = pe.code_range()
@@ -453,13 +483,16 @@ def collect(dll, tools):
         sources = [f for f in files if os.path.splitext(f)[1].lower() in SOURCE_EXTENSIONS]
         units.append(sources[0] if sources else files[0] if files else "")
 
+    # Code inlined from a header belongs to the header: the rows of another file inside a
+    # function make a segment of that file, so that unit and line agree.
     segments = []
     for i, (rva, _) in enumerate(functions):
         end = functions[i + 1][0] if i + 1 < len(functions) else code_hi
-        if segments and segments[-1][2] == units[i] and segments[-1][0] + segments[-1][1] == rva:
-            segments[-1][1] = end - segments[-1][0]
-        else:
-            segments.append([rva, end - rva, units[i]])
+        for begin, piece_end, name in unit_pieces(lines, line_addresses, rva, end, units[i]):
+            if segments and segments[-1][2] == name and segments[-1][0] + segments[-1][1] == begin:
+                segments[-1][1] = piece_end - segments[-1][0]
+            else:
+                segments.append([begin, piece_end - begin, name])
 
     short = [strip_parameters(name) for _, name in functions]
     seen = {}

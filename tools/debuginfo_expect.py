@@ -6,7 +6,9 @@ Output, one function a line, tab-separated:  ADDRESS_RVA START_RVA LINE UNIT NAM
   ADDRESS_RVA  an address inside the function (its middle), relative to the image base
   START_RVA    the function's start
   LINE         addr2line's line for ADDRESS (0 when it knows none)
-  UNIT         the function's unit: the file of its first line row from a source file (its
+  UNIT         the unit at ADDRESS: the file of the line row in force there when it lies in
+               the function (code inlined from a header belongs to the header), else the
+               function's unit, the file of its first line row from a source file (its
                first row when all are headers), read here from objdump's decoded line table;
                "-" when it has no line rows
   NAME         the function's name as addr2line -f -C gives it at the start, "?" if none
@@ -60,6 +62,13 @@ def unit_of_function(rows, addresses, start, end):
     return sources[0] if sources else files[0] if files else "-"
 
 
+def unit_at(rows, addresses, start, address, unit):
+    """The file of the row in force at address inside its function (code inlined from a
+    header belongs to the header), else the function's unit."""
+    k = bisect.bisect_right(addresses, address) - 1
+    return rows[k][1] if k >= 0 and rows[k][0] >= start else unit
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("debug_dll")
@@ -107,6 +116,8 @@ def main():
             line = int(line) if line.isdigit() else 0
             end = starts[n + 1] if n + 1 < len(starts) else code_hi
             unit = unit_of_function(rows, row_addresses, start, end)
+            if unit != "-":
+                unit = unit_at(rows, row_addresses, start, inner, unit)
             f.write("%x\t%x\t%d\t%s\t%s\t%s\n" % (inner, start, line, unit,
                                                 name if name != "??" else "?", symbol))
     return 0

@@ -6,6 +6,7 @@
 #include "file_check_win.h"
 #include "own_security_win.h"
 #include "patch_primitives_win.h"
+#include "report_file_win.h"
 #include "settings_buffer_win.h"
 #include "settings_open_win.h"
 #include "thread_info_win.h"
@@ -108,6 +109,9 @@ void CaptureStartup(HMODULE ownModule) {
     OpenThreadNameBlock(mainThread);
     if (!enabled) return;
     InstallCapturePoints(ownModule, ModuleIsExecutable(ownModule));
+    // Named now, while names can still be built: a fault of the reporter itself leaves
+    // its minimal report beside the reports.
+    SetMinimalReportFile(ReportFileName(settings.Get()));
   } catch (...) {
     // A reporter that cannot start leaves the host alone.
   }

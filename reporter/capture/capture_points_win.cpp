@@ -8,6 +8,7 @@
 #include <exception>
 #include <new>
 
+#include "crash_arena_win.h"
 #include "decoder_win.h"
 #include "function_win.h"
 #include "map_lookup.h"
@@ -27,15 +28,251 @@ uint32_t AddressOf(const void* p) { return static_cast<uint32_t>(reinterpret_cas
 // The hooks below have no context parameter: they reach the object that installed them.
 CapturePoints* InstalledPoints() { return Running().capturePoints; }
 
-struct RaiseRecord {
+// What the capture layer keeps per thread, in a fixed table rather than in thread-locals:
+// this runtime's emulated thread-locals allocate on a thread's first use, and the recorder
+// runs for every exception, also inside a heap whose lists are wrecked.
+struct ThreadRecord {
+  std::atomic<DWORD> threadId{0};
   bool valid = false;
   uint32_t address = 0;
   CONTEXT context{};
   const EXCEPTION_RECORD* reported = nullptr;  // already handed over by a thread frame
+  DWORD faultingThread = 0;  // the thread a helper thread hands over for (0: itself)
+  LONG handingOver = 0;      // hand-overs running on this thread
+  // The exception being handed over, for a minimal report when the reporter faults.
+  DWORD code = 0;
+  uint32_t faultAddress = 0;
+  const CONTEXT* faultContext = nullptr;
 };
-thread_local RaiseRecord tRaise;
-// The faulting thread a helper thread hands over for (0: the calling thread).
-thread_local DWORD tFaultingThread = 0;
+constexpr size_t kThreadRecords = 1024;
+ThreadRecord gThreadRecords[kThreadRecords];
+
+bool ThreadEnded(DWORD threadId) {
+  HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, threadId);
+  if (thread == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+  const bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  return ended;
+}
+
+// The calling thread's record; made (or taken over from a thread that ended) when asked.
+// Records are never removed, so a search ends at the first unused one.
+ThreadRecord* RecordOfThisThread(bool make) {
+  const DWORD self = GetCurrentThreadId();
+  const size_t start = (self >> 2) % kThreadRecords;
+  for (size_t i = 0; i < kThreadRecords; ++i) {
+    ThreadRecord& record = gThreadRecords[(start + i) % kThreadRecords];
+    DWORD id = record.threadId.load(std::memory_order_acquire);
+    if (id == self) return &record;
+    if (id != 0) continue;
+    if (!make) return nullptr;
+    if (record.threadId.compare_exchange_strong(id, self)) return &record;
+    if (id == self) return &record;
+  }
+  if (!make) return nullptr;
+  for (size_t i = 0; i < kThreadRecords; ++i) {
+    ThreadRecord& record = gThreadRecords[(start + i) % kThreadRecords];
+    DWORD id = record.threadId.load(std::memory_order_acquire);
+    if (id == self || !ThreadEnded(id) || !record.threadId.compare_exchange_strong(id, self))
+      continue;
+    record.valid = false;
+    record.reported = nullptr;
+    record.faultingThread = 0;
+    record.handingOver = 0;
+    return &record;
+  }
+  return nullptr;
+}
+
+// Hand-overs running in the process; a reporter thread that faults while one runs ends the
+// process after a minimal report instead of queueing behind the hand-over it serves.
+std::atomic<long> gHandOversRunning{0};
+
+// The minimal report: written without the heap to a file named at start-up.
+wchar_t gMinimalReportPath[MAX_PATH + 8] = {};
+using NtCreateFileFn = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, void*, void*, LARGE_INTEGER*, ULONG,
+                                    ULONG, ULONG, ULONG, void*, ULONG);
+NtCreateFileFn gNtCreateFile = nullptr;
+
+// A report text built in fixed memory.
+class FixedText {
+ public:
+  void Add(const char* text) {
+    while (*text != 0 && size_ < sizeof data_) data_[size_++] = *text++;
+  }
+  void Hex8(uint32_t value) {
+    char digits[9];
+    for (int i = 7; i >= 0; --i, value >>= 4) digits[i] = "0123456789abcdef"[value & 15];
+    digits[8] = 0;
+    Add(digits);
+  }
+  void Value(const char* name, uint32_t value) {
+    Add(name);
+    Add("$");
+    Hex8(value);
+    Add("\r\n");
+  }
+  const char* Data() const { return data_; }
+  DWORD Size() const { return static_cast<DWORD>(size_); }
+  void Clear() { size_ = 0; }
+
+ private:
+  char data_[8192];
+  size_t size_ = 0;
+};
+
+void AddRegisters(FixedText& text, const CONTEXT& c) {
+  const struct {
+    const char* name;
+    DWORD value;
+  } registers[] = {{"eax = ", c.Eax}, {"ebx = ", c.Ebx}, {"ecx = ", c.Ecx},
+                   {"edx = ", c.Edx}, {"esi = ", c.Esi}, {"edi = ", c.Edi},
+                   {"eip = ", c.Eip}, {"esp = ", c.Esp}, {"ebp = ", c.Ebp}};
+  text.Add("\r\ncpu registers:\r\n");
+  for (const auto& r : registers) {
+    text.Add(r.name);
+    text.Hex8(r.value);
+    text.Add("\r\n");
+  }
+}
+
+// The values on the stack that follow a call: the call stack without any check.
+void AddReturnAddresses(FixedText& text, const CONTEXT& c) {
+  text.Add("\r\nreturn addresses on the stack (unchecked):\r\n");
+  int shown = 0;
+  for (uint32_t slot = c.Esp, guard = 0; guard < 4096 && shown < 40; slot += 4, ++guard) {
+    uint32_t value = 0;
+    uint8_t before[8];
+    if (!SafeRead(reinterpret_cast<const void*>(static_cast<uintptr_t>(slot)), &value, 4)) break;
+    if (value <= 8 ||
+        !SafeRead(reinterpret_cast<const void*>(static_cast<uintptr_t>(value - 8)), before, 8) ||
+        !CouldBeReturnAddress(value, before))
+      continue;
+    text.Hex8(value);
+    text.Add("\r\n");
+    ++shown;
+  }
+}
+
+// Appends the minimal report to the file named at start-up; the heap is not touched.
+void WriteMinimalReport(const ThreadRecord* original, const EXCEPTION_RECORD* nested,
+                        const CONTEXT* nestedContext) {
+  static std::atomic<bool> written{false};
+  static FixedText text;
+  if (gNtCreateFile == nullptr || gMinimalReportPath[0] == 0 || written.exchange(true)) return;
+  text.Clear();
+  text.Add("minimal report: the reporter faulted while it reported an exception\r\n");
+  if (original != nullptr) {
+    text.Value("exception code    : ", original->code);
+    text.Value("exception address : ", original->faultAddress);
+  }
+  if (nested != nullptr) {
+    text.Value("reporter fault    : ", nested->ExceptionCode);
+    text.Value("reporter address  : ",
+               static_cast<uint32_t>(reinterpret_cast<uintptr_t>(nested->ExceptionAddress)));
+  }
+  if (original != nullptr && original->faultContext != nullptr) {
+    CONTEXT context;
+    if (SafeRead(original->faultContext, &context, sizeof context)) {
+      AddRegisters(text, context);
+      AddReturnAddresses(text, context);
+    }
+  }
+  if (nestedContext != nullptr) {
+    text.Add("\r\nthe reporter's fault:");
+    AddRegisters(text, *nestedContext);
+    AddReturnAddresses(text, *nestedContext);
+  }
+  struct {
+    USHORT length, maximumLength;
+    wchar_t* buffer;
+  } name;
+  size_t chars = 0;
+  while (gMinimalReportPath[chars] != 0) ++chars;
+  name.length = name.maximumLength = static_cast<USHORT>(chars * sizeof(wchar_t));
+  name.buffer = gMinimalReportPath;
+  struct {
+    ULONG length;
+    HANDLE root;
+    void* name;
+    ULONG attributes;
+    void* security;
+    void* quality;
+  } attributes = {sizeof attributes, nullptr, &name, 0x40 /* case-insensitive */, nullptr,
+                  nullptr};
+  struct {
+    LONG status;
+    ULONG_PTR information;
+  } status{};
+  HANDLE file = nullptr;
+  constexpr ULONG kOpenIf = 3, kSynchronous = 0x20, kNotDirectory = 0x40;
+  if (gNtCreateFile(&file, FILE_APPEND_DATA | SYNCHRONIZE, &attributes, &status, nullptr,
+                    FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, kOpenIf,
+                    kSynchronous | kNotDirectory, nullptr, 0) < 0)
+    return;
+  DWORD done = 0;
+  WriteFile(file, text.Data(), text.Size(), &done, nullptr);
+  CloseHandle(file);
+}
+
+bool IsReporterThread() {
+  ThreadInfoRecord info;
+  bool found = false;
+  if (FindThreadInfo(GetCurrentThreadId(), 50, info, found) && found && info.name == "-")
+    return true;
+  return ThreadNameHook != nullptr && ThreadNameHook(GetCurrentThreadId()) == "-";
+}
+
+// The hand-over running first, for the minimal report of a reporter thread that faults.
+std::atomic<ThreadRecord*> gFirstHandOver{nullptr};
+
+// Entered by every capture point before it builds anything. A fault inside a hand-over on
+// the same thread, or on one of the reporter's threads while a hand-over runs, means the
+// reporter itself cannot go on (often a wrecked heap): a minimal report is written and the
+// process ends, rather than waiting for a report that never comes.
+class HandOverGuard {
+ public:
+  HandOverGuard(const EXCEPTION_RECORD* record, uint32_t address, const CONTEXT* context)
+      : self_(RecordOfThisThread(true)) {
+    if (self_ != nullptr && self_->handingOver > 0) Abandon(self_, record, context);
+    const bool forOther = self_ != nullptr && self_->faultingThread != 0;
+    if (gHandOversRunning.load() > 0 && !forOther && IsReporterThread())
+      Abandon(gFirstHandOver.load(), record, context);
+    if (self_ != nullptr) {
+      if (self_->handingOver++ == 0) {
+        self_->code = record != nullptr ? record->ExceptionCode : 0;
+        self_->faultAddress = address;
+        self_->faultContext = context;
+      }
+      ThreadRecord* none = nullptr;
+      gFirstHandOver.compare_exchange_strong(none, self_);
+    }
+    gHandOversRunning.fetch_add(1);
+  }
+  ~HandOverGuard() {
+    gHandOversRunning.fetch_sub(1);
+    if (self_ == nullptr) return;
+    --self_->handingOver;
+    ThreadRecord* self = self_;
+    if (self_->handingOver == 0) gFirstHandOver.compare_exchange_strong(self, nullptr);
+  }
+  HandOverGuard(const HandOverGuard&) = delete;
+  HandOverGuard& operator=(const HandOverGuard&) = delete;
+
+ public:
+  [[noreturn]] static void Abandon(const ThreadRecord* original, const EXCEPTION_RECORD* nested,
+                                   const CONTEXT* nestedContext) {
+    WriteMinimalReport(original, nested, nestedContext);
+    TerminateProcess(GetCurrentProcess(),
+                     original != nullptr && original->code != 0 ? original->code : 3);
+    for (;;) Sleep(INFINITE);
+  }
+
+ private:
+  ThreadRecord* self_;
+  CrashArenaScope arena_;
+
+};
 
 std::string Hex(uint32_t value) {
   char text[16];
@@ -67,7 +304,9 @@ void HandOver(uint8_t source, const CaptureObject& object, uint32_t address,
   record.address = address;
   record.context = context;
   record.canContinue = canContinue;
-  record.threadId = tFaultingThread != 0 ? tFaultingThread : GetCurrentThreadId();
+  const ThreadRecord* self = RecordOfThisThread(false);
+  record.threadId = self != nullptr && self->faultingThread != 0 ? self->faultingThread
+                                                                 : GetCurrentThreadId();
   if (context != nullptr) {
     record.framePointer = context->Ebp;
     record.stackPointer = context->Esp;
@@ -98,6 +337,7 @@ __attribute__((noinline)) void OnTerminate() {
     CONTEXT context{};
     context.ContextFlags = CONTEXT_FULL;
     RtlCaptureContext(&context);
+    HandOverGuard guard(nullptr, AddressOf(__builtin_return_address(0)), &context);
     CaptureObject object{"BcbTermination", {"Exception"}, "Abnormal program termination"};
     HandOver(2, object, AddressOf(__builtin_return_address(0)), &context, false);
   }
@@ -112,6 +352,7 @@ __attribute__((noinline)) void RuntimeError(uint32_t address) {
   CONTEXT context{};
   context.ContextFlags = CONTEXT_FULL;
   RtlCaptureContext(&context);
+  HandOverGuard guard(nullptr, address, &context);
   CaptureObject object{"QelException", {"Exception"}, "Runtime error"};
   HandOver(11, object, address, &context, false);
 }
@@ -134,6 +375,7 @@ struct DeferredHandOver {
 
 void HandOverSystemException(EXCEPTION_POINTERS* pointers, uint8_t source, bool canContinue) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+  HandOverGuard guard(&record, AddressOf(record.ExceptionAddress), pointers->ContextRecord);
   CaptureObject object = OsExceptionObject(record);
   HandOver(source, object, CheckExceptionAddress(AddressOf(record.ExceptionAddress)),
            pointers->ContextRecord, canContinue);
@@ -141,7 +383,7 @@ void HandOverSystemException(EXCEPTION_POINTERS* pointers, uint8_t source, bool 
 
 DWORD WINAPI DeferredHandOverThread(void* parameter) {
   auto* deferred = static_cast<DeferredHandOver*>(parameter);
-  tFaultingThread = deferred->threadId;
+  if (ThreadRecord* self = RecordOfThisThread(true)) self->faultingThread = deferred->threadId;
   NameThreadInfo(GetCurrentThreadId(), "-");
   HandOverSystemException(deferred->pointers, deferred->source, deferred->canContinue);
   return 0;
@@ -153,7 +395,9 @@ bool HandOverOnHelperThread(EXCEPTION_POINTERS* pointers, uint8_t source, bool c
 
 LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
-  if (tRaise.reported != &record && record.ExceptionCode != kThreadNamingException) {
+  const ThreadRecord* self = RecordOfThisThread(false);
+  const bool reported = self != nullptr && self->reported == &record;
+  if (!reported && record.ExceptionCode != kThreadNamingException) {
     // Nothing handles it after this filter: the program cannot go on from here.
     if (record.ExceptionCode != EXCEPTION_STACK_OVERFLOW ||
         !HandOverOnHelperThread(pointers, 14, false))
@@ -233,11 +477,11 @@ EXCEPTION_DISPOSITION __cdecl ThreadFrameHandler(EXCEPTION_RECORD* record, void*
   if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0 ||
       record->ExceptionCode == kThreadNamingException)
     return ExceptionContinueSearch;
-  if (tRaise.reported != record) {
-    tRaise.reported = record;
-    CaptureObject object = OsExceptionObject(*record);
-    HandOver(16, object, CheckExceptionAddress(AddressOf(record->ExceptionAddress)), context,
-             true);
+  ThreadRecord* self = RecordOfThisThread(true);
+  if (self == nullptr || self->reported != record) {
+    if (self != nullptr) self->reported = record;
+    EXCEPTION_POINTERS pointers{record, context};
+    HandOverSystemException(&pointers, 16, true);
   }
   RtlUnwind(registration, nullptr, record, nullptr);
   QxLeaveExceptionFrame(registration);
@@ -301,7 +545,65 @@ BOOL WINAPI HookedQueueUserWorkItem(LPTHREAD_START_ROUTINE start, PVOID paramete
   return FALSE;
 }
 
+// --- timer callbacks -------------------------------------------------------------------
+
+// Set when the system let us turn off its suppression of faults in timer callbacks.
+bool gTimerFaultsPassOn = false;
+
+// Asks the system to let faults in timer callbacks pass on to the handlers above the
+// dispatcher, as a program that reports its faults should.
+void StopTimerFaultSuppression() {
+  constexpr int kTimerProcExceptionSuppression = 7;  // UOI_TIMERPROC_EXCEPTION_SUPPRESSION
+  BOOL suppress = FALSE;
+  gTimerFaultsPassOn = SetUserObjectInformationW(GetCurrentProcess(),
+                                                 kTimerProcExceptionSuppression, &suppress,
+                                                 sizeof suppress) != FALSE;
+}
+
+HMODULE ModuleOfAddress(const void* address) {
+  MEMORY_BASIC_INFORMATION info;
+  if (VirtualQuery(address, &info, sizeof info) != sizeof info || info.State != MEM_COMMIT)
+    return nullptr;
+  return static_cast<HMODULE>(info.AllocationBase);
+}
+
+// A processor fault whose nearest exception frame is the window system's own, raised in
+// code outside it: the message dispatcher's frame around a timer callback, which ends the
+// search and lets the program run on.
+bool SwallowedByDispatcher(const EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+  if (gTimerFaultsPassOn || (record.ExceptionCode >> 28) != 0xC ||
+      (record.ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0)
+    return false;
+  HMODULE user32 = GetModuleHandleA("user32.dll");
+  if (user32 == nullptr || ModuleOfAddress(record.ExceptionAddress) == user32) return false;
+  struct Registration {
+    const Registration* next;
+    const void* handler;
+  };
+  const Registration* frame;
+  asm volatile("movl %%fs:0, %0" : "=r"(frame));
+  const uint32_t esp = pointers->ContextRecord->Esp;
+  for (int guard = 0; guard < 256; ++guard) {
+    Registration current;
+    if (AddressOf(frame) == 0xFFFFFFFF || !SafeRead(frame, &current, sizeof current)) return false;
+    if (AddressOf(frame) >= esp) return ModuleOfAddress(current.handler) == user32;
+    frame = current.next;
+  }
+  return false;
+}
+
 // --- recording -------------------------------------------------------------------------
+
+// A processor fault, during a hand-over on this thread, at the address that faulted first or
+// in the reporter's own module: no handler of the program's is waiting for it.
+bool FaultOfTheReporter(const ThreadRecord& self, const EXCEPTION_RECORD& record) {
+  if ((record.ExceptionCode >> 28) != 0xC) return false;
+  const uint32_t at = AddressOf(record.ExceptionAddress);
+  if (at == self.faultAddress && record.ExceptionCode == self.code) return true;
+  const HMODULE own = ModuleOfAddress(reinterpret_cast<const void*>(&FaultOfTheReporter));
+  return own != nullptr && ModuleOfAddress(record.ExceptionAddress) == own;
+}
 
 LONG CALLBACK RecordRaise(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
@@ -319,9 +621,22 @@ LONG CALLBACK RecordRaise(EXCEPTION_POINTERS* pointers) {
     }
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  tRaise.valid = true;
-  tRaise.address = AddressOf(record.ExceptionAddress);
-  tRaise.context = *pointers->ContextRecord;
+  ThreadRecord* self = RecordOfThisThread(true);
+  if (self == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+  if (self->handingOver > 0 && FaultOfTheReporter(*self, record)) {
+    // The hand-over faulted again before any handler below could run: most often the
+    // heap code that faulted first, called again by the reporter.
+    HandOverGuard::Abandon(self, &record, pointers->ContextRecord);
+  }
+  self->valid = true;
+  self->address = AddressOf(record.ExceptionAddress);
+  self->context = *pointers->ContextRecord;
+  if (SwallowedByDispatcher(pointers) && self->reported != &record) {
+    // The system's dispatcher would end the search here and the program would run on:
+    // the fault is reported now, as one the program continues after.
+    self->reported = &record;
+    HandOverSystemException(pointers, 14, true);
+  }
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -386,13 +701,31 @@ std::string OsExceptionMessage(const EXCEPTION_RECORD& record) {
 }
 
 bool ThreadRaiseRecord(uint32_t& address, CONTEXT& context) {
-  if (!tRaise.valid) return false;
-  address = tRaise.address;
-  context = tRaise.context;
+  const ThreadRecord* self = RecordOfThisThread(false);
+  if (self == nullptr || !self->valid) return false;
+  address = self->address;
+  context = self->context;
   return true;
 }
 
-void ClearThreadRaiseRecord() { tRaise.valid = false; }
+void ClearThreadRaiseRecord() {
+  if (ThreadRecord* self = RecordOfThisThread(false)) self->valid = false;
+}
+
+void SetMinimalReportFile(const std::string& path) {
+  gNtCreateFile = reinterpret_cast<NtCreateFileFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateFile")));
+  wchar_t wide[MAX_PATH];
+  wchar_t full[MAX_PATH];
+  gMinimalReportPath[0] = 0;
+  if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0) return;
+  DWORD length = GetFullPathNameW(wide, MAX_PATH, full, nullptr);
+  if (length == 0 || length >= MAX_PATH) return;
+  const wchar_t prefix[] = L"\\??\\";
+  size_t at = 0;
+  for (const wchar_t* p = prefix; *p != 0; ++p) gMinimalReportPath[at++] = *p;
+  for (DWORD i = 0; i <= length; ++i) gMinimalReportPath[at++] = full[i];
+}
 
 uint32_t CheckExceptionAddress(uint32_t address) {
   if (address == 0) return address;
@@ -421,7 +754,9 @@ bool CapturePoints::Install(HMODULE ownModule, bool processWide) {
   ownModule_ = ownModule;
   processWide_ = processWide;
   previousTerminate_ = std::set_terminate(OnTerminate);
+  ReserveCrashArena();
   if (!processWide) return true;
+  StopTimerFaultSuppression();
   vectoredRecorder_ = AddVectoredExceptionHandler(1, RecordRaise);
   runtimeFilter_ = SetUnhandledExceptionFilter(OnUnhandled);
   previousAbortSignal_ = signal(SIGABRT, OnAbortSignal);

@@ -111,6 +111,10 @@ std::string AccessViolationText(const EXCEPTION_RECORD& record);
 bool ThreadRaiseRecord(uint32_t& address, CONTEXT& context);
 void ClearThreadRaiseRecord();
 
+// The file a minimal report goes to when the reporter faults while it reports (written
+// without the heap); set at start-up, while the heap can still be used.
+void SetMinimalReportFile(const std::string& path);
+
 // The address check: moved 4 bytes up when it is no instruction start of its function but
 // the address 4 bytes further is.
 uint32_t CheckExceptionAddress(uint32_t address);

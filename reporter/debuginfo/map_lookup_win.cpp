@@ -160,6 +160,10 @@ bool ProcNameHookEntry(uint32_t address, std::string& name) {
 void MapFileStartup() {
   MapProcNameHook = &ProcNameHookEntry;
   MapLineHook = &LookupLine;
+  // This runtime's mutexes allocate their state on their first lock: taken once now, the
+  // lookups of a fault after heap corruption need no heap for them.
+  { std::lock_guard<std::mutex> hold(gCacheLock); }
+  PrepareExportNames();
 }
 
 void MapFileShutdown() {

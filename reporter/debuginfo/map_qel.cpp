@@ -4,11 +4,23 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "map_sources.h"
 #include "map_stream.h"
 
 namespace qx {
+
+namespace {
+
+voidpf ZlibAllocate(voidpf, uInt items, uInt size) {
+  if (size != 0 && items > 0xFFFFFFFFu / size) return Z_NULL;
+  return ::operator new(static_cast<size_t>(items) * size, std::nothrow);
+}
+void ZlibFree(voidpf, voidpf block) { ::operator delete(block); }
+
+}  // namespace
+
 
 namespace {
 
@@ -46,6 +58,10 @@ std::string UnpackBlock(std::string_view block) {
   if (length == 0 || length > kMaxUnpackedSize || length / 1032 > block.size()) return {};
   std::string out(length, '\0');
   z_stream z{};
+  // The module's allocation functions, not the C runtime's heap, which a fault may have
+  // wrecked by the time a report needs this map.
+  z.zalloc = ZlibAllocate;
+  z.zfree = ZlibFree;
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return {};
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(block.data() + 12));
   z.avail_in = static_cast<uInt>(block.size() - 12);

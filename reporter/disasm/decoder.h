@@ -102,6 +102,8 @@ TInstrInfo DecodeInstructionText(CodeMemory& memory, uint32_t code, std::string&
 // The name under which the module at moduleBase exports exactly that address: the name, else
 // "#" and the ordinal in decimal; empty when it exports nothing there. With unmangle, a
 // decorated name is reduced to the routine's name (see UnmangleExportName).
+// Takes the export cache's lock once, so that its state exists before a fault needs it.
+void PrepareExportNames();
 std::string ExportNameAt(CodeMemory& memory, uint32_t moduleBase, uint32_t address,
                          bool unmangle);
 

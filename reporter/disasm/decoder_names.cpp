@@ -88,13 +88,20 @@ bool LoadExports(const PeImage& image, const CodeMemory& memory, uint32_t module
 
 }  // namespace
 
+namespace {
+
+// One cache for the process, not one per thread: a thread-local object with a destructor
+// makes the C++ runtime pin the module, which then can never be unloaded.
+std::mutex gExportCacheLock;
+
+}  // namespace
+
+void PrepareExportNames() { std::lock_guard<std::mutex> hold(gExportCacheLock); }
+
 std::string ExportNameAt(CodeMemory& memory, uint32_t moduleBase, uint32_t address,
                          bool unmangle) {
-  // One cache for the process, not one per thread: a thread-local object with a destructor
-  // makes the C++ runtime pin the module, which then can never be unloaded.
-  static std::mutex cacheLock;
   static TExportCache cache;
-  std::lock_guard<std::mutex> hold(cacheLock);
+  std::lock_guard<std::mutex> hold(gExportCacheLock);
   PeImage image(memory, moduleBase, PeLayout::kLoaded);
   if (!image.Open() || !LoadExports(image, memory, moduleBase, cache)) return {};
   const uint32_t rva = address - moduleBase;

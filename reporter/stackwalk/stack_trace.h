@@ -75,6 +75,9 @@ struct TraceStackInput {
   uint32_t stackBottom = 0;  // 0: the current stack position
   bool isExternal = false;
   bool isException = false;
+  // Another thread, stopped where its context was read (currentAddress is its instruction
+  // pointer): only frames whose call goes to the function the newer frame runs in are shown.
+  bool knownContext = false;
   uint32_t currentAddress = 0;
   // The exception the reporter is handling (0: none): a failing phase's text names it.
   uint32_t handledExceptionAddress = 0;

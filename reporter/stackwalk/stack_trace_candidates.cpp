@@ -9,6 +9,11 @@ namespace qx {
 
 using namespace stackwalk;
 
+bool stackwalk::CurrentIsCode(CodeMemory& memory, const TDATryRead* map, uint32_t address) {
+  uint8_t probe = 0;
+  return address > 7 && ReadGuarded(memory, address, &probe, 1, map);
+}
+
 bool CouldBeReturnAddress(uint32_t value, const uint8_t b[8]) {
   if (value <= 7) return false;
   if (b[3] == 0xE8) return true;  // V-5
@@ -31,6 +36,8 @@ uint32_t StackTraceRun::TryFinallyExit() {
 
 void StackTraceRun::Collect() {
   tryFinallyExit_ = TryFinallyExit();
+  atCode_ = in_.isException && CurrentIsCode(mem_, map_, in_.currentAddress);
+  callLanded_ = in_.isException && !atCode_;
   if (in_.creatorAddress != 0) Offer(0, in_.creatorAddress, false, false);
   if (!Prepared()) {
     chain_ = FramePointerChain(mem_, map_, in_.framePointer, stackTop_, stackBottom_);
@@ -43,8 +50,9 @@ void StackTraceRun::Collect() {
     CollectSlots();
   }
   if (!in_.dontAddTopItem && (items_.empty() || !items_.back().isTop)) {
+    // A fault at address 0 is shown as such, above the call that went there.
     uint32_t current = in_.currentAddress;
-    if (current != 0) Offer(0, current, true, false);
+    if (current != 0 || in_.isException) Offer(0, current, true, false);
   }
   Progress(25);
 }
@@ -75,7 +83,7 @@ void StackTraceRun::CollectSlots() {
       continue;
     }
     size_t before = items_.size();
-    Offer(slot, value, false, false);
+    Offer(slot, value, false, callLanded_ && slot == stackBottom_);
     if (items_.size() > before && items_.back().isFrame && !items_.back().isTop &&
         chainCursor_.At(slot)) {
       slot -= 4;  // the saved frame pointer below a return slot
@@ -90,7 +98,7 @@ void StackTraceRun::Offer(uint32_t slot, uint32_t value, bool topFlag, bool prep
   if (!StartCandidate(value, topFlag, c)) return;
   // Chain slots are ascending; the scan walks down.
   bool chainSlot = preparedFlag;
-  if (slot != 0) chainSlot = chainCursor_.Reach(slot);
+  if (slot != 0) chainSlot = chainCursor_.Reach(slot) || preparedFlag;
   CallSite site;
   int function = -1;
   bool found = FindCallSite(c, site, function);
@@ -101,7 +109,7 @@ void StackTraceRun::Offer(uint32_t slot, uint32_t value, bool topFlag, bool prep
 
 // Fills the candidate for value; false when it cannot be a return address (or top item).
 bool StackTraceRun::StartCandidate(uint32_t value, bool topFlag, Candidate& c) {
-  const bool top = topFlag || (in_.isException && value == in_.currentAddress);
+  const bool top = topFlag || (atCode_ && value == in_.currentAddress);
   c.value = value;
   c.creator = items_.empty() && in_.creatorAddress != 0;
   c.top = top || c.creator;
@@ -248,12 +256,17 @@ TDAPreStackItem StackWalker::PrepareStack(uint32_t framePointer, uint32_t stackT
                                                     stackBottom);
     ChainCursor cursor;
     cursor.Reset(&chain);
+    // A fault where no code is (a call through a null or wild pointer) left the call's
+    // return address at the stack pointer: that slot is a sure frame, and the fault address
+    // found on the stack says nothing.
+    const bool atCode = isException && CurrentIsCode(memory_, map, currentAddress);
+    const bool callLanded = isException && !atCode;
     result.reserve(64);
     result.push_back({});
     for (uint32_t slot = stackTop - 4; slot >= stackBottom; slot -= 4) {
       uint32_t value = slots[(slot - stackBottom) / 4];
-      if (isException && value == currentAddress) break;
-      bool chainSlot = cursor.Reach(slot);
+      if (atCode && value == currentAddress) break;
+      bool chainSlot = cursor.Reach(slot) || (callLanded && slot == stackBottom);
       uint8_t bytes[8];
       if (value > 7 && ReadGuarded(memory_, value - 8, bytes, 8, map) &&
           CouldBeReturnAddress(value, bytes)) {

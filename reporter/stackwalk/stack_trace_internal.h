@@ -190,6 +190,9 @@ ModuleImageRanges ReadModuleImageRanges(CodeMemory& memory, uint32_t base);
 // when the export directory cannot be read.
 std::vector<uint32_t> ReadExportAddresses(CodeMemory& memory, uint32_t base);
 
+// True when the fault address can be read: a fault in code, not a call that landed nowhere.
+bool CurrentIsCode(CodeMemory& memory, const TDATryRead* map, uint32_t address);
+
 std::string FileNameOf(const std::string& path);
 std::string Hex8(uint32_t value);
 
@@ -301,11 +304,22 @@ class StackTraceRun {
   int LinkWeight(int x, const CallLink& link, bool chainKnown);
   bool HasLineAt(int module, uint32_t address);
 
+  // Threads with a known context (stack_trace_live.cpp).
+  void KeepLiveFrames();
+  uint32_t CallTargetEndingAt(uint32_t returnAddr, uint32_t* callStart = nullptr);
+  uint32_t ThroughThunks(uint32_t address);
+  bool FunctionHolds(uint32_t entry, uint32_t address, int depth);
+  uint32_t LiveCodeAddr(const Item& item);
+  bool CallsFunctionHolding(uint32_t entry, uint32_t address);
+  uint32_t KnownFunctionStart(uint32_t address);
+  bool ConfirmedByCaller(int index, int first);
+
   // Text.
   const CallLink* OwnSiteLink(const Item& item);
   void NameItem(Item& item);
   void NameFromMap(Item& item, ModuleEntry& m);
   void NameFromExports(Item& item, ModuleEntry& m);
+  bool ExportHolds(int module, uint32_t start, uint32_t address);
   void NoteMinDebugInfo(const ModuleEntry& m);
   void HideFrom(int index, bool keepTop);
   void HideThrowRoutines();
@@ -330,6 +344,10 @@ class StackTraceRun {
   stackwalk::ChainCursor chainCursor_;
   std::vector<Item> items_;
   bool topAdded_ = false;
+  // In an exception: the fault address holds code (the stack is scanned down to it), or the
+  // fault came from a call to where no code is (the stack pointer's slot is a sure frame).
+  bool atCode_ = false;
+  bool callLanded_ = false;
   int firstVisible_ = 0;
 };
 

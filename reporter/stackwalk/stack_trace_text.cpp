@@ -60,6 +60,7 @@ const CallLink* StackTraceRun::OwnSiteLink(const Item& item) {
 }
 
 void StackTraceRun::FillFinalOutput() {
+  if (in_.knownContext && !in_.isException) KeepLiveFrames();
   bool first = true;
   for (int i = ItemCount() - 1; i >= 0; --i) {
     CheckAbort();
@@ -129,13 +130,28 @@ void StackTraceRun::NoteMinDebugInfo(const ModuleEntry& m) {
     minDebugInfo_->push_back(entry);
 }
 
-// Without a map the closest export names the function; the entry point names nothing.
+// Without a map the closest export names the function when its code holds the address;
+// code that no export covers (a module's inner routines, stripped of their names) is named
+// by its module and its offset there, so that the frame is shown rather than dropped.
 void StackTraceRun::NameFromExports(Item& item, ModuleEntry& m) {
   uint32_t start = ClosestExportBelow(m, item.codeAddr);
-  if (start != 0 && start != m.entryPoint) {
+  if (start != 0 && start != m.entryPoint && ExportHolds(item.module, start, item.codeAddr)) {
     item.functionName = ExportNameAt(mem_, m.base, start, true);
     item.functionStart = start;
   }
+  if (item.functionName.empty() && item.codeAddr >= m.base) {
+    char offset[16];
+    std::snprintf(offset, sizeof offset, "+%x", item.codeAddr - m.base);
+    item.functionName = m.name + offset;
+  }
+}
+
+bool StackTraceRun::ExportHolds(int module, uint32_t start, uint32_t address) {
+  const int f = AnalyseFunction(start, module, {}, false);
+  for (const TCodeArea& area : Function(f).info.codeAreas) {
+    if (area.end != 0 && address >= area.begin && address <= area.end) return true;
+  }
+  return false;
 }
 
 void StackTraceRun::HideFrom(int index, bool keepTop) {
@@ -183,6 +199,10 @@ struct StackTraceRun::Columns {
   bool relColumn = false;
 };
 
+// HideUglyItems: an item without a source line (RelLine 0 or less) is left out unless it is
+// the top item or the creator. Without the setting every named item shows, and every item in
+// a known module has a name (its export, else module + offset: see NameFromExports); only
+// items outside every module stay unnamed and unshown.
 bool StackTraceRun::CouldShow(int i) const {
   const Item& item = ItemAt(i);
   if (item.hidden) return false;

@@ -6,8 +6,16 @@ file says, newest first, each with the unit and line that addr2line gives for th
 address; the main thread's section and the "cpu registers", "stack dump" and
 "disassembling" sections must exist (the listing marks the faulting instruction); no
 call-stack line shows a relative line below zero; both runs must give the same
-"callstack crc". With --measure, prints one line of figures
-instead of failing: expected, found, wrong frames.
+"callstack crc", which is never all zeros. With --measure, prints one line of figures
+instead of failing: expected, found, wrong frames, for the crashed thread and for the other
+threads, and the seconds from the start of the program to its report.
+
+Expectation lines: a function of the program's unit; "Name@unit" for a frame shown under
+another unit of the program (a header whose code was inlined); "<module>" for a frame in the
+module named by --extra-module (a DLL without debug information); ">> created by"; a
+trailing " (fp)" marks a frame that only the build with frame pointers must show, " (?)" one
+that may be missing in both (a frame left out rather than guessed); "#" starts a comment. "[title]" starts the frames of the thread section whose title begins
+with title; the first section is the crashed thread's.
 """
 import argparse
 import os
@@ -15,6 +23,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import time
 
 
 def run(exe, report, timeout):
@@ -70,6 +79,61 @@ def addr2line(tool, debug_copy, address):
     return os.path.basename(path), int(line) if line.isdigit() else 0
 
 
+def read_expectations(path):
+    """{section title or None: [frames]}, in file order."""
+    sections_ = [(None, [])]
+    for raw in open(path):
+        line = raw.strip()
+        if not line or line.startswith("#"):
+            continue
+        if line.startswith("[") and line.endswith("]"):
+            if sections_[-1][0] is None and not sections_[-1][1]:
+                sections_.pop()
+            sections_.append((line[1:-1], []))
+            continue
+        sections_[-1][1].append(line)
+    return sections_
+
+
+def frames_of(lines, module, unit, folder, extra):
+    """[(name, (address, line, unit) or None)] of the frames of the program and of the
+    extra module, newest first."""
+    found = []
+    for line in lines:
+        if line.startswith(">> created by"):
+            found.append((">> created by", None))
+            continue
+        if extra:
+            tokens = [t for t in line.split(" ") if t]
+            if len(tokens) > 2 and extra in tokens:
+                found.append(("<%s>" % "stripped", None))
+                continue
+        parsed = parse_line(line, module)
+        if parsed is None:
+            continue
+        address, line_unit, number, function = parsed
+        own_header = line_unit != unit and line_unit.endswith(".h") and os.path.exists(
+            os.path.join(folder, line_unit))
+        if line_unit != unit and not own_header:
+            continue
+        # A function split by the compiler keeps its name: "Thrower [clone .cold]".
+        name = function.split(" [clone")[0].split("(")[0]
+        if own_header:
+            name += "@" + line_unit
+        found.append((name, (address, number, line_unit)))
+    return found
+
+
+def matched(names, expected):
+    """The longest common subsequence's length: expected frames found in order."""
+    table = [[0] * (len(expected) + 1) for _ in range(len(names) + 1)]
+    for i in range(len(names)):
+        for j in range(len(expected)):
+            table[i + 1][j + 1] = (table[i][j] + 1 if names[i] == expected[j]
+                                   else max(table[i][j + 1], table[i + 1][j]))
+    return table[len(names)][len(expected)]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("exe")
@@ -78,59 +142,76 @@ def main():
     parser.add_argument("expect")
     parser.add_argument("--addr2line", default="i686-w64-mingw32-addr2line")
     parser.add_argument("--timeout", type=int, default=120)
+    parser.add_argument("--extra-module", default="")
     parser.add_argument("--measure", action="store_true")
     args = parser.parse_args()
 
-    expected = [l.strip() for l in open(args.expect) if l.strip()]
+    expectations = read_expectations(args.expect)
+    with_frame_pointers = not os.path.basename(args.exe).endswith("_nofp.exe")
     module = os.path.basename(args.exe)
     unit = os.path.basename(args.source)
+    folder_of_source = os.path.dirname(args.source)
     problems = []
     with tempfile.TemporaryDirectory() as folder:
         report = os.path.join(folder, "report.txt")
         try:
+            started = time.monotonic()
             first = run(args.exe, report, args.timeout)
+            seconds = time.monotonic() - started
             second = run(args.exe, report, args.timeout)
         except (OSError, subprocess.TimeoutExpired) as error:
             if args.measure:
-                print("%s 0 %d 0 0 no report" % (module, len(expected)))
+                total = sum(len(e) for _, e in expectations)
+                print("%s crashed %d 0 0 others 0 0 0 no report" % (module, total))
                 return 0
             print("no report:", error)
             return 1
 
     header, blocks = sections(first)
-    crashed_title, crashed = blocks[0] if blocks else ("", [])
-    found = []
-    for line in crashed:
-        if line.startswith(">> created by"):
-            found.append((">> created by", None))
-            continue
-        parsed = parse_line(line, module)
-        if parsed is None or parsed[1] != unit:
-            continue
-        address, line_unit, number, function = parsed
-        # A function split by the compiler keeps its name: "Thrower [clone .cold]".
-        found.append((function.split(" [clone")[0].split("(")[0], (address, number)))
-    names = [name for name, _ in found]
-    wrong_lines = 0
-    for name, detail in found:
-        if detail is None:
-            continue
-        address, number = detail
-        file_name, line = addr2line(args.addr2line, args.debug_copy, address)
-        if file_name != unit or line != number:
-            wrong_lines += 1
-            problems.append("%s at %08x: report says %s:%s, addr2line %s:%s" %
-                            (name, address, unit, number, file_name, line))
+    # Each expected section against the report's: the first against the crashed thread's.
+    figures = {"crashed": [0, 0, 0], "others": [0, 0, 0]}
+    for index, (title, expected) in enumerate(expectations):
+        if index == 0:
+            block = blocks[0] if blocks else ("", [])
+        else:
+            block = next(((t, l) for t, l in blocks if t.startswith(title)), (title, None))
+            if block[1] is None:
+                problems.append("no section for %s" % title)
+                block = (title, [])
+        found = frames_of(block[1], module, unit, folder_of_source, args.extra_module)
+        names = [name for name, _ in found]
+        # "Name (fp)": a frame the build without frame pointers may leave out, "Name (?)" one
+        # either build may leave out (neither may show a wrong one); both count as expected
+        # in the figures.
+        optional = [(e.endswith(" (fp)") and not with_frame_pointers) or e.endswith(" (?)")
+                    for e in expected]
+        expected = [e.rsplit(" (", 1)[0] if e.endswith((" (fp)", " (?)")) else e
+                    for e in expected]
+        wrong_lines = 0
+        for name, detail in found:
+            if detail is None:
+                continue
+            address, number, line_unit = detail
+            file_name, line = addr2line(args.addr2line, args.debug_copy, address)
+            if file_name != line_unit or line != number:
+                wrong_lines += 1
+                problems.append("%s at %08x: report says %s:%s, addr2line %s:%s" %
+                                (name, address, line_unit, number, file_name, line))
+        hit = matched(names, expected)
+        kind = "crashed" if index == 0 else "others"
+        figures[kind][0] += len(expected)
+        figures[kind][1] += hit
+        figures[kind][2] += len(names) - hit + wrong_lines
+        required = [e for e, skip in zip(expected, optional) if not skip]
+        exact = names == expected or (len(names) == hit and matched(names, required) == len(required)
+                                      and hit >= len(required))
+        if not exact:
+            problems.append("%s lists %s, expected %s" % (block[0] or "crashed thread", names,
+                                                            expected))
     if args.measure:
-        # Frames in order: the longest common prefix counts as found, the rest as wrong.
-        hit = 0
-        while hit < min(len(names), len(expected)) and names[hit] == expected[hit]:
-            hit += 1
-        wrong = len(names) - hit + wrong_lines
-        print("%s %d %d %d" % (module, len(expected), hit, wrong))
+        print("%s crashed %d %d %d others %d %d %d %.1fs" % (
+            (module,) + tuple(figures["crashed"]) + tuple(figures["others"]) + (seconds,)))
         return 0
-    if names != expected:
-        problems.append("crashed thread lists %s, expected %s" % (names, expected))
     titles = [title for title, _ in blocks]
     if not any(t.startswith("main thread (") for t in titles):
         problems.append("no main thread section")
@@ -151,11 +232,13 @@ def main():
     crc2 = header_value(sections(second)[0], "callstack crc")
     if crc1 is None or len(crc1) != 31 or crc1 != crc2:
         problems.append("callstack crc differs between runs: %s / %s" % (crc1, crc2))
+    elif re.fullmatch(r"[0$, ]*", crc1):
+        problems.append("callstack crc is all zeros: %s" % crc1)
     if problems:
         print(first)
         print("\n".join(problems))
         return 1
-    print("ok", names)
+    print("ok", [e for _, e in expectations])
     return 0
 
 

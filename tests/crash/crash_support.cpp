@@ -46,10 +46,14 @@ DWORD WINAPI BuildReport(void*) {
   facts.preparedStack = record.preparedStack;
   qx::ComPtr<qx::IKVException> exception = qx::CreateTIKVException(qx::MainSettings().Get(), facts);
   std::string text = exception->GetReportText(true);
-  FILE* file = std::fopen(gReportFile.c_str(), "wb");
-  if (file != nullptr) {
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
+  // Not through the C runtime's files: their buffers come from its heap, which the fault
+  // may have wrecked.
+  HANDLE file = CreateFileA(gReportFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
   }
   return 0;
 }
@@ -76,6 +80,7 @@ void StartCrashReporter(int argc, char** argv) {
   qx::SetReportHandlerThread(0);
   qx::CaptureHandOver = HandOver;
   qx::CaptureStartup(GetModuleHandleA(nullptr));
+  qx::SetMinimalReportFile(gReportFile);
 }
 
 CRASH_NOINLINE void KeepFrame() { asm volatile("" ::: "memory"); }

@@ -322,8 +322,13 @@ TEST(StackTraceText, NoRelativeAddressColumnWithoutFunctionStarts) {
   qx::TraceStackInput input;
   input.creatorAddress = kRetMainA;
   auto out = f.Trace(stack, kFaultB, input);
-  // Only the top item and the creator have no name and still show.
-  EXPECT_EQ(out.text, "00401203 test.exe  \r\n0040100d test.exe  ");
+  // Without a map or exports every frame is named by its module and offset, and none has
+  // a function start: no relative-address column.
+  EXPECT_EQ(out.text,
+            "00401203 test.exe  test.exe+1203\r\n"
+            "00401103 test.exe  test.exe+1103\r\n"
+            "0040100d test.exe  test.exe+100d\r\n"
+            "0040100d test.exe  test.exe+100d");
 }
 
 TEST(StackTraceText, ColumnsWithoutRelativeLines) {

@@ -113,7 +113,7 @@ class ThreadSectionProducer final : public ReportSectionProducer {
     input.hideUglyItems = exception_->GetHideUglyItems();
     input.showRelAddrs = exception_->GetShowRelAddrs();
     input.showRelLines = exception_->GetShowRelLines();
-    input.dontAddTopItem = !s.isException && s.exceptionAddress == 0;
+    input.dontAddTopItem = !s.isException && s.exceptionAddress == 0 && s.currentAddress == 0;
     input.abort = &gShuttingDown;
     input.reportAbort = reportAbort_;
     input.preparedStack = s.preparedStack.empty() ? nullptr : &s.preparedStack;
@@ -125,6 +125,10 @@ class ThreadSectionProducer final : public ReportSectionProducer {
     input.isExternal = s.isExternal;
     input.isException = s.isException;
     input.currentAddress = s.exceptionAddress;
+    if (!s.isException && s.exceptionAddress == 0 && s.currentAddress != 0) {
+      input.currentAddress = s.currentAddress;
+      input.knownContext = true;
+    }
     input.handledExceptionAddress = HandledExceptionAddress.load();
     if (progress_ && entry.area >= 0) {
       progress_->SetCurrentArea(entry.area);
@@ -273,6 +277,11 @@ void ThreadSectionProducer::SnapshotThread(DWORD threadId, bool force, bool isEx
       s.stackTop = RegionEnd(s.stackBottom);
     } else {
       UseRecordedPointers(threadId, s);
+      // A thread stopped in the system: where it stands is known, and its frames are
+      // checked against it. Not for the current thread, nor one whose recorded pointers
+      // replaced those of its context.
+      if (threadId != GetCurrentThreadId() && s.stackBottom == context.Esp)
+        s.currentAddress = context.Eip;
     }
     uint32_t count = 0;
     TDAPreStackItem prepared;

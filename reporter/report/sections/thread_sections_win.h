@@ -34,6 +34,8 @@ struct ThreadSnapshot {
   std::string title;
   DWORD threadId = 0;
   uint32_t exceptionAddress = 0;
+  // Another thread's instruction pointer, read with its context (0: not read).
+  uint32_t currentAddress = 0;
   bool isException = false;
   bool isExternal = false;
   uint32_t stackBottom = 0;
