@@ -225,10 +225,12 @@ bool ConnectionStream::StartTls(const std::string& hostName, uint32_t timeoutMs)
 }
 
 bool ConnectionStream::Send(const void* data, size_t size) {
+  if (failure_ != TlsFailure::kNone) return false;
   return tls_ != nullptr ? tls_->Send(data, size) : SendAll(socket_, data, size);
 }
 
 int ConnectionStream::Receive(char* buffer, size_t capacity, uint32_t timeoutMs) {
+  if (failure_ != TlsFailure::kNone) return -1;
   return tls_ != nullptr ? tls_->Receive(buffer, capacity, timeoutMs) : ReceiveSome(socket_, buffer, capacity, timeoutMs);
 }
 

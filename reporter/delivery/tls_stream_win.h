@@ -69,7 +69,9 @@ class TlsStream {
 // path with ".trust.pem" for its extension (QXUdfLib.trust.pem beside QXUdfLib.dll).
 std::string TrustFilePath();
 
-// The bytes of one connection: plain, or through TLS once StartTls has succeeded.
+// The bytes of one connection: plain, or through TLS once StartTls has succeeded. After a
+// failed StartTls nothing more is sent or received: never in clear what was meant to be
+// encrypted.
 class ConnectionStream {
  public:
   explicit ConnectionStream(SOCKET s) : socket_(s) {}

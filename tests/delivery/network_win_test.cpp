@@ -588,6 +588,38 @@ TEST_F(TlsPeers, TrustFileSitsBesideTheModule) {
   EXPECT_EQ(trustFile_, expected);
 }
 
+// The stream alone: each certificate against each name, and the reason it gives.
+TEST_F(TlsPeers, EachCertificateFaultHasItsOwnReason) {
+  WinsockScope winsock(MAKEWORD(2, 2));
+  ASSERT_TRUE(winsock.ok());
+  struct Case {
+    const char* port;
+    const char* host;
+    TlsFailure expected;
+  };
+  const Case cases[] = {{"QX_HTTPS_PORT", "127.0.0.1", TlsFailure::kNone},
+                        {"QX_HTTPS_PORT", "localhost", TlsFailure::kNone},
+                        {"QX_HTTPS_PORT", "wrong.test", TlsFailure::kWrongName},
+                        {"QX_HTTPS_PORT", "127.0.0.2", TlsFailure::kWrongName},
+                        {"QX_HTTPS_MISNAMED_PORT", "wrong.test", TlsFailure::kNone},
+                        {"QX_HTTPS_MISNAMED_PORT", "127.0.0.1", TlsFailure::kWrongName},
+                        {"QX_HTTPS_UNTRUSTED_PORT", "127.0.0.1", TlsFailure::kUntrusted},
+                        {"QX_HTTP_PORT", "127.0.0.1", TlsFailure::kHandshake}};  // a plain server
+  in_addr loopback;
+  ASSERT_TRUE(ResolveIpv4("127.0.0.1", loopback));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.port) + " as " + c.host);
+    SocketHandle s;
+    ASSERT_TRUE(ConnectTcp(s, loopback, PortOf(c.port), 5000));
+    ConnectionStream stream(s.get());
+    EXPECT_EQ(stream.StartTls(c.host, 2000), c.expected == TlsFailure::kNone);
+    EXPECT_EQ(stream.tlsFailure(), c.expected);
+    EXPECT_EQ(stream.encrypted(), c.expected == TlsFailure::kNone);
+    // Nothing but encrypted bytes: a stream that failed sends nothing at all.
+    EXPECT_EQ(stream.Send(std::string("x")), c.expected == TlsFailure::kNone);
+  }
+}
+
 TEST_F(TlsPeers, StartTlsMailArrivesWholeAndTheLoginNeverCrossesInClear) {
   for (const char* port : {"QX_SMTP_STARTTLS_PORT", "QX_SMTP_STARTTLS_REQUIRED_PORT"}) {
     SCOPED_TRACE(port);
