@@ -128,6 +128,12 @@ bool TlsStream::Handshake(const std::wstring& host, uint32_t timeoutMs) {
     }
     // A failing status may carry an alert for the server; it is sent, the handshake ends.
     if (!SendToken(socket_, token)) return false;
+    if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+      // The server asks for a client certificate; we have none to give and go on without
+      // one, from the same input.
+      needInput = false;
+      continue;
+    }
     if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return false;
     if (input[1].BufferType == SECBUFFER_EXTRA && input[1].cbBuffer > 0 && input[1].cbBuffer <= incomingUsed_) {
       memmove(incoming_.data(), incoming_.data() + incomingUsed_ - input[1].cbBuffer, input[1].cbBuffer);
