@@ -7,7 +7,9 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#ifndef SECURITY_WIN32
 #define SECURITY_WIN32
+#endif
 #include <security.h>
 #include <schannel.h>
 
