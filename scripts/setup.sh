@@ -31,8 +31,9 @@ packages=(
   # the SQL functions for 64-bit Windows servers, and 64-bit Wine to test them
   g++-mingw-w64-x86-64-posix wine64
   googletest
-  # running Windows code
-  wine wine32:i386 xvfb xauth
+  # running Windows code; Wine's Schannel (TLS of the network channels) loads the 32-bit
+  # GnuTLS at run time, which wine32 only recommends
+  wine wine32:i386 xvfb xauth libgnutls30:i386 openssl
   # native build of the portable code and real peers
   g++ python3 python3-capstone libcapstone-dev
   imagemagick
@@ -59,6 +60,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
   }
+fi
+
+# Wine finds GnuTLS by its soname; without it every TLS handshake fails.
+if [ ! -e /usr/lib/i386-linux-gnu/libgnutls.so.30 ]; then
+  echo "the 32-bit GnuTLS library (libgnutls.so.30) that Wine's Schannel needs is missing" >&2
+  exit 1
 fi
 
 # The mingw compiler comes in a win32-thread and a posix-thread flavour; we need posix.

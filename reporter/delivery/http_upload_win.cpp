@@ -6,10 +6,12 @@
 
 #include <vector>
 
+#include "ascii_text.h"
 #include "attachment_file_win.h"
 #include "http_reply.h"
 #include "http_request.h"
 #include "network_switches.h"
+#include "tls_stream_win.h"
 
 namespace qx {
 
@@ -80,28 +82,29 @@ std::vector<FormFile> JobFiles(const MailJob& job) {
 }
 
 // Sends the file's bytes as announced: exactly `announced` of them, or failure.
-bool SendFilePart(SOCKET s, SendProgress& progress, const std::string& path, const FormFile& file) {
+bool SendFilePart(ConnectionStream& stream, SendProgress& progress, const std::string& path,
+                  const FormFile& file) {
   AttachmentFile source;
   if (!source.Open(path) || source.size() != file.size) return false;
   progress.Advance();
-  if (!SendAll(s, FormFilePartHead(file))) return false;
+  if (!stream.Send(FormFilePartHead(file))) return false;
   char chunk[16 * 1024];  // read in larger blocks; SendAll sends them in 1024-byte pieces
   uint64_t done = 0;
   while (done < file.size) {
     const uint64_t left = file.size - done;
     const size_t count = left < sizeof chunk ? static_cast<size_t>(left) : sizeof chunk;
-    if (!source.Read(chunk, count) || !SendAll(s, chunk, count)) return false;
+    if (!source.Read(chunk, count) || !stream.Send(chunk, count)) return false;
     done += count;
     progress.Fraction(done, file.size);
   }
   return true;
 }
 
-bool ReadVerdict(SOCKET s) {
+bool ReadVerdict(ConnectionStream& stream) {
   std::string received;
   char buffer[kReplyPiece];
   for (;;) {
-    const int count = ReceiveSome(s, buffer, sizeof buffer, NetworkSwitchesOf().httpReplyTimeoutMs);
+    const int count = stream.Receive(buffer, sizeof buffer, NetworkSwitchesOf().httpReplyTimeoutMs);
     if (count <= 0) return false;
     received.append(buffer, static_cast<size_t>(count));
     const HttpVerdict verdict = JudgeHttpReply(received);
@@ -117,7 +120,26 @@ bool ReadVerdict(SOCKET s) {
   }
 }
 
+// Asks the proxy for a tunnel to `hostPort`; true once it answers 2xx. The proxy sees
+// where the report goes, never what it says.
+bool OpenTunnel(ConnectionStream& stream, const std::string& hostPort) {
+  if (!stream.Send("CONNECT " + hostPort + " HTTP/1.1\r\nHost: " + hostPort + "\r\n\r\n")) return false;
+  std::string received;
+  char buffer[kReplyPiece];
+  while (received.find("\r\n\r\n") == std::string::npos) {
+    // One byte at a time: the server's first TLS bytes may follow the proxy's reply at once.
+    const int count = stream.Receive(buffer, 1, NetworkSwitchesOf().httpReplyTimeoutMs);
+    if (count <= 0 || received.size() >= kMaxReplyBytes) return false;
+    received.append(buffer, static_cast<size_t>(count));
+  }
+  const size_t space = received.find(' ');
+  return StartsWithNoCase(received, 0, "http/1.") && space != std::string::npos && space + 1 < received.size() &&
+         received[space + 1] == '2';
+}
+
 }  // namespace
+
+bool IsHttpsAddress(const std::string& address) { return StartsWithNoCase(address, 0, "https://"); }
 
 std::string UploadProxy() {
   const NetworkSwitches& switches = NetworkSwitchesOf();
@@ -143,13 +165,15 @@ bool HttpUpload(MailJob& job) {
   const uint16_t port = address.host.port != 0 ? address.host.port : job.port;
   const std::string proxy = UploadProxy();
   const HostPort target = proxy.empty() ? HostPort{address.host.name, port} : SplitHostPort(proxy);
+  const bool secure = IsHttpsAddress(job.httpAddress);
   const std::string fieldBlock = FormFieldBlock(JobFields(job));
   const std::vector<FormFile> files = JobFiles(job);
 
   HttpRequestHead head;
   head.hostHeader = address.host.name + ":" + std::to_string(port);
-  // A proxy needs the whole address in the request line; the server itself gets the path.
-  head.target = proxy.empty() ? address.path : "http://" + head.hostHeader + address.path;
+  // A proxy needs the whole address in the request line; the server itself gets the path,
+  // also through a proxy's tunnel.
+  head.target = proxy.empty() || secure ? address.path : "http://" + head.hostHeader + address.path;
   head.contentLength = FormContentLength(fieldBlock, files);
   head.from = job.sender;
   head.account = job.account;
@@ -160,16 +184,21 @@ bool HttpUpload(MailJob& job) {
   if (!ResolveIpv4(target.name, ip)) return false;
   progress.Advance();
   if (!ConnectTcp(s, ip, target.port != 0 ? target.port : port, kConnectTimeoutMs)) return false;
-  progress.Advance();
-  if (!SendAll(s.get(), HttpRequestHeadText(head) + fieldBlock)) return false;
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (files[i].size == 0) continue;
-    if (!SendFilePart(s.get(), progress, job.filePaths[i], files[i])) return false;
+  ConnectionStream stream(s.get());
+  if (secure && ((!proxy.empty() && !OpenTunnel(stream, head.hostHeader)) ||
+                 !stream.StartTls(address.host.name, NetworkSwitchesOf().httpReplyTimeoutMs))) {
+    return false;
   }
   progress.Advance();
-  if (!SendAll(s.get(), FormClosing())) return false;
+  if (!stream.Send(HttpRequestHeadText(head) + fieldBlock)) return false;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (files[i].size == 0) continue;
+    if (!SendFilePart(stream, progress, job.filePaths[i], files[i])) return false;
+  }
   progress.Advance();
-  return ReadVerdict(s.get());
+  if (!stream.Send(FormClosing())) return false;
+  progress.Advance();
+  return ReadVerdict(stream);
 }
 
 }  // namespace qx

@@ -1,5 +1,6 @@
 // The HTTP upload: the report's fields and files as one multipart/form-data POST, directly or
-// through the proxy, judged by the reply's status.
+// through the proxy, judged by the reply's status. An "https://" address sends it over TLS
+// (through a proxy's CONNECT tunnel when there is a proxy).
 #pragma once
 
 #include <string>
@@ -10,6 +11,9 @@
 namespace qx {
 
 bool HttpUpload(MailJob& job);
+
+// Whether the upload address asks for TLS ("https://", in any case).
+bool IsHttpsAddress(const std::string& address);
 
 // Connecting, the field block, one area per non-empty attachment, the final step.
 void AddHttpProgressAreas(SendProgress& progress, const SendStepTexts& texts, MailJob& job);

@@ -38,6 +38,11 @@ void SmtpReplyReader::JudgeLine() {
   if (detect_ && !authLogin_ && line_.size() > 4 && StartsWithNoCase(line_, 4, "auth ")) {
     if (ContainsNoCase(line_.substr(8) + " ", " login ")) authLogin_ = true;
   }
+  // The keyword alone on its line ("250-STARTTLS"), as the extension is announced.
+  if (detect_ && StartsWithNoCase(line_, 4, "starttls") &&
+      (line_.size() == 12 || line_[12] == ' ')) {
+    startTls_ = true;
+  }
   if (line_.size() >= 4 && line_[3] == '-') return;  // continuation
   state_ = State::kSuccess;
 }

@@ -1,7 +1,7 @@
 // Reads one SMTP reply from the pieces the socket hands over: the reply must begin with the
 // expected three-digit code; lines whose fourth character is "-" continue it, the first other
 // line ends it. EHLO replies also tell whether AUTH LOGIN is offered, in the current form
-// ("250-AUTH LOGIN PLAIN") and the old one ("250-AUTH=LOGIN").
+// ("250-AUTH LOGIN PLAIN") and the old one ("250-AUTH=LOGIN"), and whether STARTTLS is.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,7 @@ class SmtpReplyReader {
   State Feed(const char* data, size_t size);
   State state() const { return state_; }
   bool authLoginOffered() const { return authLogin_; }
+  bool startTlsOffered() const { return startTls_; }
   // The last complete line judged (for messages), without its line break.
   const std::string& lastLine() const { return lastLine_; }
 
@@ -35,6 +36,7 @@ class SmtpReplyReader {
   std::string code_;
   bool detect_;
   bool authLogin_ = false;
+  bool startTls_ = false;
   bool started_ = false;
   State state_ = State::kNeedMore;
   std::string line_;

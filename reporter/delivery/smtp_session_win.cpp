@@ -12,6 +12,7 @@
 #include "mime_parts.h"
 #include "network_switches.h"
 #include "smtp_reply_reader.h"
+#include "tls_stream_win.h"
 
 namespace qx {
 
@@ -19,31 +20,40 @@ namespace {
 
 constexpr uint32_t kConnectTimeoutMs = 15000;
 constexpr size_t kReceivePiece = 1024;
+// The submission port whose sessions are in TLS from the first byte on.
+constexpr uint16_t kImplicitTlsPort = 465;
+
+// What an EHLO reply offers.
+struct EhloOffer {
+  bool authLogin = false;
+  bool startTls = false;
+};
 
 class SmtpDialogue {
  public:
-  explicit SmtpDialogue(SOCKET s) : socket_(s) {}
+  explicit SmtpDialogue(ConnectionStream& stream) : stream_(stream) {}
 
-  bool Send(const std::string& text) { return SendAll(socket_, text); }
+  bool Send(const std::string& text) { return stream_.Send(text); }
   bool Command(const std::string& text) { return Send(text + "\r\n"); }
 
-  // Reads one reply; true when it begins with `code`.
-  bool Expect(const char* code, bool* authLogin = nullptr) {
-    SmtpReplyReader reader(code, authLogin != nullptr);
+  // Reads one reply; true when it begins with `code`. Every reply is read from the bytes
+  // received after the command, so nothing sent before STARTTLS's reply outlives it.
+  bool Expect(const char* code, EhloOffer* offer = nullptr) {
+    SmtpReplyReader reader(code, offer != nullptr);
     char buffer[kReceivePiece];
     while (reader.state() == SmtpReplyReader::State::kNeedMore) {
-      const int received = ReceiveSome(socket_, buffer, sizeof buffer, NetworkSeamsOf().smtpReplyTimeoutMs);
+      const int received = stream_.Receive(buffer, sizeof buffer, NetworkSeamsOf().smtpReplyTimeoutMs);
       if (received <= 0) return false;
       reader.Feed(buffer, static_cast<size_t>(received));
     }
-    if (authLogin != nullptr) *authLogin = reader.authLoginOffered();
+    if (offer != nullptr) *offer = {reader.authLoginOffered(), reader.startTlsOffered()};
     return reader.state() == SmtpReplyReader::State::kSuccess;
   }
 
   bool Exchange(const std::string& command, const char* code) { return Command(command) && Expect(code); }
 
  private:
-  SOCKET socket_;
+  ConnectionStream& stream_;
 };
 
 std::string ComputerName() {
@@ -150,6 +160,14 @@ bool SendMail(SmtpDialogue& dialogue, SendProgress& progress, const MailJob& job
   return SendMessageData(dialogue, progress, job, list, sender);
 }
 
+// EHLO, or HELO when EHLO is refused (which offers nothing).
+bool Greet(SmtpDialogue& dialogue, const std::string& host, EhloOffer& offer) {
+  offer = EhloOffer();
+  if (dialogue.Command("EHLO " + host) && dialogue.Expect("250", &offer)) return true;
+  offer = EhloOffer();
+  return dialogue.Exchange("HELO " + host, "250");
+}
+
 bool Authorise(SmtpDialogue& dialogue, const MailJob& job, bool authLogin) {
   if (job.account.empty() && job.password.empty()) return true;
   return authLogin && dialogue.Exchange("AUTH LOGIN", "334") &&
@@ -188,17 +206,24 @@ bool SmtpSession(const std::string& recipients, MailJob& job) {
   progress.Advance();
   if (!ConnectTcp(s, address, job.port, kConnectTimeoutMs)) return false;
   progress.Advance();
-  SmtpDialogue dialogue(s.get());
+  ConnectionStream stream(s.get());
+  const uint32_t timeoutMs = NetworkSeamsOf().smtpReplyTimeoutMs;
+  if (job.port == kImplicitTlsPort && !stream.StartTls(server, timeoutMs)) return false;
+  SmtpDialogue dialogue(stream);
   if (!dialogue.Expect("220")) return false;
-  bool authLogin = false;
+  EhloOffer offer;
   const std::string host = ComputerName();
-  if (!(dialogue.Command("EHLO " + host) && dialogue.Expect("250", &authLogin)) &&
-      !dialogue.Exchange("HELO " + host, "250")) {
+  if (!Greet(dialogue, host, offer)) return false;
+  // Once STARTTLS is offered the session goes on encrypted or not at all: the account
+  // never crosses in clear text to a server that could have protected it.
+  if (offer.startTls && !stream.encrypted() &&
+      !(dialogue.Exchange("STARTTLS", "220") && stream.StartTls(server, timeoutMs) &&
+        Greet(dialogue, host, offer))) {
     return false;
   }
   progress.Advance();
   const std::string sender = job.sender.empty() ? recipients : job.sender;
-  const bool sent = Authorise(dialogue, job, authLogin) && SendMail(dialogue, progress, job, recipients, sender);
+  const bool sent = Authorise(dialogue, job, offer.authLogin) && SendMail(dialogue, progress, job, recipients, sender);
   const bool quit = dialogue.Exchange("QUIT", "221");
   return sent && quit;
 }

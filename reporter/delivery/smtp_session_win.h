@@ -1,6 +1,6 @@
-// One SMTP session: greeting, EHLO (HELO), AUTH LOGIN when an account is set, MAIL FROM,
-// RCPT TO per recipient, the message with its MIME parts (or RSET when there is nothing to
-// say), QUIT.
+// One SMTP session: greeting, EHLO (HELO), STARTTLS and EHLO again when offered, AUTH LOGIN
+// when an account is set, MAIL FROM, RCPT TO per recipient, the message with its MIME parts
+// (or RSET when there is nothing to say), QUIT. Port 465 is TLS from the first byte.
 #pragma once
 
 #include <string>

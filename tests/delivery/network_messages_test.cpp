@@ -123,12 +123,13 @@ TEST(MimePartsTest, FrameTexts) {
 struct Fed {
   SmtpReplyReader::State state;
   bool auth;
+  bool startTls;
 };
 
 Fed FeedAll(const std::string& code, const std::vector<std::string>& pieces, bool detect = true) {
   SmtpReplyReader reader(code, detect);
   for (const std::string& piece : pieces) reader.Feed(piece.data(), piece.size());
-  return {reader.state(), reader.authLoginOffered()};
+  return {reader.state(), reader.authLoginOffered(), reader.startTlsOffered()};
 }
 
 using S = SmtpReplyReader::State;
@@ -160,6 +161,17 @@ TEST(SmtpReplyReaderTest, AuthLoginInBothForms) {
   const Fed last = FeedAll("250", {"250-h\r\n250 AUTH LOGIN\r\n"});
   EXPECT_EQ(last.state, S::kSuccess);
   EXPECT_TRUE(last.auth);
+}
+
+TEST(SmtpReplyReaderTest, StartTlsOnlyAsTheKeywordOfItsOwnLine) {
+  EXPECT_TRUE(FeedAll("250", {"250-h\r\n250-STARTTLS\r\n250 OK\r\n"}).startTls);
+  EXPECT_TRUE(FeedAll("250", {"250-h\r\n250-starttls\r\n250 OK\r\n"}).startTls);
+  EXPECT_TRUE(FeedAll("250", {"250-h\r\n250 STARTTLS\r\n"}).startTls);
+  EXPECT_TRUE(FeedAll("250", {"250-h\r\n250-STA", "RTTLS\r\n250 OK\r\n"}).startTls);
+  EXPECT_FALSE(FeedAll("250", {"250-h\r\n250-STARTTLSX\r\n250 OK\r\n"}).startTls);
+  EXPECT_FALSE(FeedAll("250", {"250-h STARTTLS\r\n250 OK\r\n"}).startTls);
+  EXPECT_FALSE(FeedAll("250", {"250-h\r\n250-AUTH LOGIN\r\n250 OK\r\n"}).startTls);
+  EXPECT_FALSE(FeedAll("250", {"250-STARTTLS\r\n250 OK\r\n"}, false).startTls);
 }
 
 // A line longer than one receive is read on: its tail is not a line of its own.

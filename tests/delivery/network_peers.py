@@ -5,7 +5,7 @@
 
 Starts, on 127.0.0.x only:
   - an aiosmtpd server with AUTH LOGIN over plain text (account "reporter", password
-    "s3cret:pw"); every message is parsed with the email package and written to
+    "s3cret:pw"), whose whole dialogue goes to OUTDIR/plain-N.txt; every message is parsed with the email package and written to
     OUTDIR/mail-N/ as summary.txt (envelope, headers, parts) and part-K.bin (decoded bytes);
   - two scripted SMTP servers: one that splits its replies over several sends, offers AUTH
     in the old "AUTH=LOGIN" form and sends a continuation line longer than 1024 bytes (the
@@ -17,10 +17,21 @@ Starts, on 127.0.0.x only:
     a file, .../fail 500, .../continue 100 then 200, .../silent nothing;
   - a dnslib DNS server on 127.0.0.1, .2, .3 and .4 (one port): MX and NS records, a
     referral chain from .2 (the "root") on, and hostile replies for names under
-    hostile.test.
+    hostile.test;
+  - TLS peers with certificates made here by openssl (OUTDIR/tls/): "trusted" for
+    localhost, 127.0.0.1 and 127.0.0.5, "untrusted" for the same names, "misnamed" for
+    wrong.test only; OUTDIR/tls/trust.pem holds "trusted" and "misnamed", for the test to
+    put beside its program. aiosmtpd offering STARTTLS (AUTH offered in clear text too),
+    one requiring it, one offering it with the untrusted certificate, and one in TLS from
+    the first byte on 127.0.0.5:465; each writes what crossed before TLS to
+    OUTDIR/plain-N.txt. The http.server above in TLS with each certificate, and a CONNECT
+    proxy that tunnels to 127.0.0.1 and writes each request line to OUTDIR/connect-N.txt.
 The command runs with QX_SMTP_PORT, QX_SMTP_SCRIPTED_PORT, QX_SMTP_SHORT_PORT,
-QX_HTTP_PORT, QX_DNS_PORT and QX_PEER_OUT (OUTDIR as a Wine path) set; its exit code is
-ours. Everything stops when the command ends or after a hard limit.
+QX_HTTP_PORT, QX_DNS_PORT, QX_SMTP_STARTTLS_PORT, QX_SMTP_STARTTLS_REQUIRED_PORT,
+QX_SMTP_STARTTLS_UNTRUSTED_PORT, QX_HTTPS_PORT, QX_HTTPS_UNTRUSTED_PORT,
+QX_HTTPS_MISNAMED_PORT, QX_CONNECT_PROXY_PORT, QX_SMTP_IMPLICIT_TLS (set when 465 could
+be bound) and QX_PEER_OUT (OUTDIR as a Wine path) set; its exit code is ours. Everything
+stops when the command ends or after a hard limit.
 """
 import asyncio
 import base64
@@ -35,6 +46,7 @@ import shutil
 import signal
 import socket
 import socketserver
+import ssl
 import struct
 import subprocess
 import sys
@@ -111,6 +123,8 @@ class MailRecorder:
             lines.append("header %s: %s" % (name, decoded_header(message.get(name))))
         lines.append("raw subject: " + (message.get("Subject") or ""))
         lines.append("header count: %d" % len(message.keys()))
+        tls = server.transport.get_extra_info("ssl_object") if server.transport else None
+        lines.append("tls: " + (tls.version() if tls else "none"))
         lines.append("multipart: " + ("yes" if message.is_multipart() else "no"))
         if message.is_multipart():
             lines.append("boundary: " + (message.get_boundary() or ""))
@@ -126,8 +140,8 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 
 
 def start_smtp(loop):
-    factory = lambda: SMTP(MailRecorder(), hostname="peer.test", auth_require_tls=False,
-                           authenticator=authenticator, timeout=60)
+    factory = lambda: RecordingSMTP(MailRecorder(), hostname="peer.test", auth_require_tls=False,
+                                    authenticator=authenticator, timeout=60)
     server = loop.run_until_complete(loop.create_server(factory, "127.0.0.1", 0))
     return server.sockets[0].getsockname()[1]
 
@@ -249,6 +263,8 @@ class UploadHandler(http.server.BaseHTTPRequestHandler):
         lines.append("authorization: " + (base64.b64decode(auth[6:]).decode("latin-1")
                                           if auth.startswith("Basic ") else "(none)"))
         lines.append("header count: %d" % len(self.headers.keys()))
+        lines.append("tls: " + (self.connection.version() if isinstance(self.connection, ssl.SSLSocket)
+                                else "none"))
         form = email.message_from_bytes(b"Content-Type: " + self.headers.get("Content-Type", "").encode()
                                         + b"\r\n\r\n" + body, policy=email.policy.HTTP)
         lines.append("defects: %d" % len(form.defects))
@@ -286,6 +302,140 @@ def start_http():
     server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server.server_address[1]
+
+
+# ---- TLS ---------------------------------------------------------------------------------
+
+def make_certificate(directory, name, names):
+    """A self-signed server certificate for `names` (DNS names and IPv4 addresses)."""
+    cert, key = os.path.join(directory, name + ".pem"), os.path.join(directory, name + ".key")
+    san = ",".join(("IP:" if n[0].isdigit() else "DNS:") + n for n in names)
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=" + names[0], "-addext", "subjectAltName=" + san],
+                   check=True, capture_output=True, timeout=120)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return cert, context
+
+
+def make_certificates():
+    directory = os.path.join(OUT, "tls")
+    os.makedirs(directory)
+    names = ["localhost", "127.0.0.1", "127.0.0.5"]
+    trusted, trusted_context = make_certificate(directory, "trusted", names)
+    _, untrusted_context = make_certificate(directory, "untrusted", names)
+    misnamed, misnamed_context = make_certificate(directory, "misnamed", ["wrong.test"])
+    with open(os.path.join(directory, "trust.pem"), "wb") as out:
+        for path in (trusted, misnamed):
+            with open(path, "rb") as f:
+                out.write(f.read())
+    return {"trusted": trusted_context, "untrusted": untrusted_context, "misnamed": misnamed_context}
+
+
+class RecordingSMTP(SMTP):
+    """aiosmtpd that writes every byte received before TLS began to OUT/plain-N.txt."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        with counter_lock:
+            counters["plain"] = counters.get("plain", 0) + 1
+            self.plain_path = os.path.join(OUT, "plain-%d.txt" % counters["plain"])
+        open(self.plain_path, "wb").close()
+
+    def data_received(self, data):
+        if self._tls_protocol is None and self.transport.get_extra_info("ssl_object") is None:
+            with open(self.plain_path, "ab") as f:
+                f.write(data)
+        super().data_received(data)
+
+
+def start_tls_smtp(loop, context, host="127.0.0.1", port=0, implicit=None, **options):
+    factory = lambda: RecordingSMTP(MailRecorder(), hostname="peer.test", authenticator=authenticator,
+                                    tls_context=context, timeout=60, **options)
+    server = loop.run_until_complete(loop.create_server(factory, host, port, ssl=implicit))
+    return server.sockets[0].getsockname()[1]
+
+
+class TlsUploadServer(http.server.ThreadingHTTPServer):
+    """The upload server in TLS; the handshake runs in the request's own thread."""
+    daemon_threads = True
+
+    def __init__(self, context):
+        super().__init__(("127.0.0.1", 0), TlsUploadHandler)
+        self.socket = context.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
+
+    def handle_error(self, request, client_address):
+        pass  # a client that refuses our certificate ends the handshake: expected
+
+
+class TlsUploadHandler(UploadHandler):
+    def setup(self):
+        self.request.settimeout(30)
+        self.request.do_handshake()
+        super().setup()
+
+
+def start_https(context):
+    server = TlsUploadServer(context)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server.server_address[1]
+
+
+def pipe(a, b):
+    """Copies both ways until either side closes or 30 s pass without a byte."""
+    sockets = [a, b]
+    while True:
+        ready, _, _ = select.select(sockets, [], [], 30)
+        if not ready:
+            return
+        for s in ready:
+            data = s.recv(65536)
+            if not data:
+                return
+            (b if s is a else a).sendall(data)
+
+
+def connect_proxy_session(conn):
+    buffer = [b""]
+    request = read_line(conn, buffer)
+    while read_line(conn, buffer):
+        pass
+    with open(os.path.join(OUT, "connect-%d.txt" % next_count("connect")), "wb") as f:
+        f.write(request)
+    parts = request.split()
+    if len(parts) != 3 or parts[0] != b"CONNECT":
+        conn.sendall(b"HTTP/1.1 405 Only CONNECT\r\n\r\n")
+        return
+    port = int(parts[1].rsplit(b":", 1)[1])
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as upstream:  # loopback only
+        conn.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        upstream.sendall(buffer[0])
+        pipe(conn, upstream)
+
+
+def next_count(kind):
+    with counter_lock:
+        counters[kind] = counters.get(kind, 0) + 1
+        return counters[kind]
+
+
+def start_tls_peers(loop, env):
+    contexts = make_certificates()
+    env.update({
+        "QX_SMTP_STARTTLS_PORT": str(start_tls_smtp(loop, contexts["trusted"], auth_require_tls=False)),
+        "QX_SMTP_STARTTLS_REQUIRED_PORT": str(start_tls_smtp(loop, contexts["trusted"], require_starttls=True)),
+        "QX_SMTP_STARTTLS_UNTRUSTED_PORT": str(start_tls_smtp(loop, contexts["untrusted"],
+                                                              auth_require_tls=False)),
+        "QX_HTTPS_PORT": str(start_https(contexts["trusted"])),
+        "QX_HTTPS_UNTRUSTED_PORT": str(start_https(contexts["untrusted"])),
+        "QX_HTTPS_MISNAMED_PORT": str(start_https(contexts["misnamed"])),
+        "QX_CONNECT_PROXY_PORT": str(start_tcp(connect_proxy_session)),
+    })
+    try:  # the port that means TLS from the first byte; on an address of its own
+        start_tls_smtp(loop, None, "127.0.0.5", 465, implicit=contexts["trusted"], auth_require_tls=False)
+        env["QX_SMTP_IMPLICIT_TLS"] = "1"
+    except OSError as error:
+        print("port 465 on 127.0.0.5 is not available:", error, file=sys.stderr)
 
 
 # ---- DNS ---------------------------------------------------------------------------------
@@ -406,6 +556,8 @@ def main():
 
     loop = asyncio.new_event_loop()
     smtp_port = start_smtp(loop)
+    tls_env = {}
+    start_tls_peers(loop, tls_env)
     threading.Thread(target=loop.run_forever, daemon=True).start()
     env = dict(os.environ)
     env.update({
@@ -416,6 +568,7 @@ def main():
         "QX_DNS_PORT": str(DnsPeer().port),
         "QX_PEER_OUT": wine_path(OUT),
     })
+    env.update(tls_env)
     try:
         result = subprocess.run(command, env=env, timeout=HARD_LIMIT_SECONDS - 30)
         code = result.returncode

@@ -1,7 +1,8 @@
 // The network channels against real loopback peers (tests/delivery/network_peers.py starts
 // them and runs this program): aiosmtpd with AUTH LOGIN, scripted SMTP replies, an
-// http.server that parses the form data, and a dnslib server with normal, referring and
-// hostile replies. What the peers received is read back from the files they write.
+// http.server that parses the form data, a dnslib server with normal, referring and
+// hostile replies, and the same servers in TLS (STARTTLS, implicit TLS, HTTPS, a CONNECT
+// proxy). What the peers received is read back from the files they write.
 #include "socket_win.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 #include "network_switches.h"
 #include "online_check_win.h"
 #include "smtp_session_win.h"
+#include "tls_stream_win.h"
 
 namespace qx {
 namespace {
@@ -250,6 +252,7 @@ TEST_F(NetworkPeers, SmtpServerModeDeliversTheMessageWithItsParts) {
   EXPECT_EQ(Value(s, "raw subject: "), "=?ISO-8859-1?Q?Bug=20in=20Ab=E4?=");
   EXPECT_EQ(Value(s, "header MIME-Version: "), "1.0");
   EXPECT_EQ(Value(s, "header count: "), "7");
+  EXPECT_EQ(Value(s, "tls: "), "none");
   EXPECT_EQ(Value(s, "boundary: "), "qelExcept_Boundary_5f2c8e19a7d3b0");
   const std::string date = Value(s, "header Date: ");
   EXPECT_EQ(date.substr(date.size() - 3), " UT");
@@ -541,6 +544,214 @@ TEST_F(NetworkPeers, UploadAddressesProxiesAndHeaderValues) {
   EXPECT_EQ(Value(s, "header count: "), "8");
   EXPECT_EQ(Value(s, "part 1: "), "name=Name  X-Injected: yes; filename=; type=text/plain; bytes=1");
   EXPECT_EQ(CountDirs("upload"), before + 4);
+}
+
+// ---- TLS ---------------------------------------------------------------------------------------
+
+// The lines of what crossed in clear text, without their line breaks.
+std::vector<std::string> CommandLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    lines.push_back(text.substr(at, end - at));
+  }
+  if (at < text.size()) lines.push_back(text.substr(at));
+  return lines;
+}
+
+class TlsPeers : public NetworkPeers {
+ protected:
+  void SetUp() override {
+    NetworkPeers::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    // The peers' certificates, trusted the way an administrator trusts a private server's.
+    trustFile_ = TrustFilePath();
+    ASSERT_FALSE(trustFile_.empty());
+    ASSERT_TRUE(CopyFileA((Env("QX_PEER_OUT") + "\\tls\\trust.pem").c_str(), trustFile_.c_str(), FALSE));
+  }
+  void TearDown() override {
+    if (!trustFile_.empty()) DeleteFileA(trustFile_.c_str());
+    NetworkPeers::TearDown();
+  }
+
+  // What the SMTP peer's session number `index` received before TLS began.
+  std::vector<std::string> Plain(int index) { return CommandLines(ReadAll(PeerDir("plain", index) + ".txt")); }
+
+  std::string trustFile_;
+};
+
+TEST_F(TlsPeers, TrustFileSitsBesideTheModule) {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string expected(path, length);
+  expected = expected.substr(0, expected.rfind('.')) + ".trust.pem";
+  EXPECT_EQ(trustFile_, expected);
+}
+
+// The stream alone: each certificate against each name, and the reason it gives.
+TEST_F(TlsPeers, EachCertificateFaultHasItsOwnReason) {
+  WinsockScope winsock(MAKEWORD(2, 2));
+  ASSERT_TRUE(winsock.ok());
+  struct Case {
+    const char* port;
+    const char* host;
+    TlsFailure expected;
+  };
+  const Case cases[] = {{"QX_HTTPS_PORT", "127.0.0.1", TlsFailure::kNone},
+                        {"QX_HTTPS_PORT", "localhost", TlsFailure::kNone},
+                        {"QX_HTTPS_PORT", "wrong.test", TlsFailure::kWrongName},
+                        {"QX_HTTPS_PORT", "127.0.0.2", TlsFailure::kWrongName},
+                        {"QX_HTTPS_MISNAMED_PORT", "wrong.test", TlsFailure::kNone},
+                        {"QX_HTTPS_MISNAMED_PORT", "127.0.0.1", TlsFailure::kWrongName},
+                        {"QX_HTTPS_UNTRUSTED_PORT", "127.0.0.1", TlsFailure::kUntrusted},
+                        {"QX_HTTP_PORT", "127.0.0.1", TlsFailure::kHandshake}};  // a plain server
+  in_addr loopback;
+  ASSERT_TRUE(ResolveIpv4("127.0.0.1", loopback));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.port) + " as " + c.host);
+    SocketHandle s;
+    ASSERT_TRUE(ConnectTcp(s, loopback, PortOf(c.port), 5000));
+    ConnectionStream stream(s.get());
+    EXPECT_EQ(stream.StartTls(c.host, 2000), c.expected == TlsFailure::kNone);
+    EXPECT_EQ(stream.tlsFailure(), c.expected);
+    EXPECT_EQ(stream.encrypted(), c.expected == TlsFailure::kNone);
+    // Nothing but encrypted bytes: a stream that failed sends nothing at all.
+    EXPECT_EQ(stream.Send(std::string("x")), c.expected == TlsFailure::kNone);
+  }
+}
+
+TEST_F(TlsPeers, StartTlsMailArrivesWholeAndTheLoginNeverCrossesInClear) {
+  for (const char* port : {"QX_SMTP_STARTTLS_PORT", "QX_SMTP_STARTTLS_REQUIRED_PORT"}) {
+    SCOPED_TRACE(port);
+    MailJob job = SmtpJob(PortOf(port));
+    AddAttachments(job);
+    const int mails = CountDirs("mail");
+    const int plains = CountDirs("plain");
+    ASSERT_TRUE(SendMailOrUpload(job));
+    ASSERT_EQ(CountDirs("mail"), mails + 1);
+    const std::string dir = PeerDir("mail", mails + 1);
+    const std::vector<std::string> s = SummaryLines(dir);
+    EXPECT_EQ(Value(s, "tls: "), "TLSv1.2");
+    EXPECT_EQ(Value(s, "auth: "), "reporter");
+    EXPECT_EQ(Value(s, "rcpt to: "), "a@example.test b@example.test");
+    EXPECT_EQ(ReadAll(dir + "\\part-1.bin"), "line1\r\n.\r\n.hidden\r\nend");
+    EXPECT_EQ(ReadAll(dir + "\\part-2.bin"), report_);
+    EXPECT_EQ(ReadAll(dir + "\\part-3.bin"), screenshot_);
+    // In clear text only the greeting and the upgrade: the account, the addresses and the
+    // message all went encrypted (the first server offered AUTH LOGIN in clear text too).
+    ASSERT_EQ(CountDirs("plain"), plains + 1);
+    const std::vector<std::string> plain = Plain(plains + 1);
+    ASSERT_EQ(plain.size(), 2u);
+    EXPECT_EQ(plain[0].substr(0, 5), "EHLO ");
+    EXPECT_EQ(plain[1], "STARTTLS");
+  }
+}
+
+TEST_F(TlsPeers, PlainServerGetsThePlainDialogueUnchanged) {
+  MailJob job = SmtpJob(PortOf("QX_SMTP_PORT"));
+  job.recipients = "a@example.test";
+  job.subject = "s";
+  job.body = "b";
+  const int plains = CountDirs("plain");
+  ASSERT_TRUE(SendMailOrUpload(job));
+  std::vector<std::string> plain = Plain(plains + 1);
+  ASSERT_GE(plain.size(), 8u);
+  EXPECT_EQ(plain[0].substr(0, 5), "EHLO ");
+  plain[0] = "EHLO";
+  const std::vector<std::string> commands(plain.begin(), plain.begin() + 7);
+  EXPECT_EQ(commands, (std::vector<std::string>{"EHLO", "AUTH LOGIN", "cmVwb3J0ZXI=", "czNjcmV0OnB3",
+                                                "MAIL FROM:<rep@example.test>", "RCPT TO:<a@example.test>", "DATA"}));
+  EXPECT_EQ(plain.back(), "QUIT");
+  EXPECT_EQ(plain[plain.size() - 2], ".");
+}
+
+TEST_F(TlsPeers, StartTlsWithAnUntrustedCertificateFailsBeforeTheLogin) {
+  MailJob job = SmtpJob(PortOf("QX_SMTP_STARTTLS_UNTRUSTED_PORT"));
+  const int mails = CountDirs("mail");
+  const int plains = CountDirs("plain");
+  EXPECT_FALSE(SendMailOrUpload(job));
+  EXPECT_EQ(Plain(plains + 1).size(), 2u);  // EHLO, STARTTLS: no login in clear text afterwards
+  // Without the trust file the peers' own certificate is just as unknown.
+  ASSERT_TRUE(DeleteFileA(trustFile_.c_str()));
+  job = SmtpJob(PortOf("QX_SMTP_STARTTLS_PORT"));
+  EXPECT_FALSE(SendMailOrUpload(job));
+  EXPECT_EQ(Plain(plains + 2), (std::vector<std::string>{Plain(plains + 2)[0], "STARTTLS"}));
+  EXPECT_EQ(CountDirs("mail"), mails);
+}
+
+TEST_F(TlsPeers, Port465IsTlsFromTheFirstByte) {
+  if (Env("QX_SMTP_IMPLICIT_TLS").empty()) {
+    if (RunningUnderCi()) FAIL() << "the peer on 127.0.0.5:465 could not start";
+    GTEST_SKIP() << "the peer on 127.0.0.5:465 could not start (see the peers' output)";
+  }
+  MailJob job = SmtpJob(465);
+  job.server = "127.0.0.5";
+  const int mails = CountDirs("mail");
+  const int plains = CountDirs("plain");
+  ASSERT_TRUE(SendMailOrUpload(job));
+  ASSERT_EQ(CountDirs("mail"), mails + 1);
+  const std::vector<std::string> s = SummaryLines(PeerDir("mail", mails + 1));
+  EXPECT_EQ(Value(s, "tls: "), "TLSv1.2");
+  EXPECT_EQ(Value(s, "auth: "), "reporter");
+  EXPECT_TRUE(Plain(plains + 1).empty());
+}
+
+TEST_F(TlsPeers, HttpsUploadArrivesWholeWithTheExactLength) {
+  const std::string port = Env("QX_HTTPS_PORT");
+  const int before = CountDirs("upload");
+  int uploads = 0;
+  for (const char* address : {"https://127.0.0.1/upload/ok", "HTTPS://localhost/upload/ok"}) {
+    SCOPED_TRACE(address);
+    MailJob job = HttpJob("ok");
+    job.httpAddress = address;
+    job.port = PortOf("QX_HTTPS_PORT");
+    AddAttachments(job);
+    ASSERT_TRUE(SendMailOrUpload(job));
+    const std::string dir = PeerDir("upload", before + ++uploads);
+    const std::vector<std::string> s = SummaryLines(dir);
+    EXPECT_EQ(Value(s, "tls: "), "TLSv1.2");
+    EXPECT_EQ(Value(s, "request: "), "POST /upload/ok HTTP/1.1");
+    const std::string length = Value(s, "content length: ");
+    const std::string announced = length.substr(0, length.find(';'));
+    EXPECT_EQ(length, announced + "; received: " + announced + "; extra after it: 0");
+    EXPECT_EQ(std::to_string(ReadAll(dir + "\\body.bin").size()), announced);
+    EXPECT_EQ(Value(s, "authorization: "), "user:pw");
+    EXPECT_EQ(ReadAll(dir + "\\part-4.bin"), report_);
+    EXPECT_EQ(ReadAll(dir + "\\part-5.bin"), screenshot_);
+  }
+  EXPECT_EQ(Value(SummaryLines(PeerDir("upload", before + 2)), "header Host: "), "localhost:" + port);
+  EXPECT_EQ(CountDirs("upload"), before + 2);
+}
+
+TEST_F(TlsPeers, HttpsFailsOnAnUntrustedOrMisnamedCertificate) {
+  const int before = CountDirs("upload");
+  MailJob job = HttpJob("ok");
+  job.httpAddress = "https://127.0.0.1/upload/ok";
+  job.port = PortOf("QX_HTTPS_UNTRUSTED_PORT");
+  EXPECT_FALSE(SendMailOrUpload(job));
+  job.port = PortOf("QX_HTTPS_MISNAMED_PORT");  // trusted, but issued for wrong.test
+  EXPECT_FALSE(SendMailOrUpload(job));
+  job.port = PortOf("QX_HTTPS_PORT");
+  job.httpAddress = "http://127.0.0.1/upload/ok";  // no scheme switch to TLS behind the user's back
+  EXPECT_FALSE(SendMailOrUpload(job));
+  ASSERT_TRUE(DeleteFileA(trustFile_.c_str()));
+  job.httpAddress = "https://127.0.0.1/upload/ok";
+  EXPECT_FALSE(SendMailOrUpload(job));  // the system's store alone does not know the peers
+  EXPECT_EQ(CountDirs("upload"), before);
+}
+
+TEST_F(TlsPeers, HttpsThroughAProxyTunnel) {
+  const std::string port = Env("QX_HTTPS_PORT");
+  const int before = CountDirs("upload");
+  NetworkSwitchesOf().fixedProxy = "127.0.0.1:" + Env("QX_CONNECT_PROXY_PORT");
+  MailJob job = HttpJob("ok");
+  job.httpAddress = "https://localhost:" + port + "/tunnel/ok";
+  ASSERT_TRUE(SendMailOrUpload(job));
+  EXPECT_EQ(ReadAll(PeerDir("connect", CountDirs("connect")) + ".txt"), "CONNECT localhost:" + port + " HTTP/1.1");
+  const std::vector<std::string> s = SummaryLines(PeerDir("upload", before + 1));
+  EXPECT_EQ(Value(s, "request: "), "POST /tunnel/ok HTTP/1.1");  // the path only: the proxy sees none of it
+  EXPECT_EQ(Value(s, "tls: "), "TLSv1.2");
+  EXPECT_EQ(Value(s, "header Host: "), "localhost:" + port);
 }
 
 }  // namespace
