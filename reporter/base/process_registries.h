@@ -215,6 +215,17 @@ struct DesktopFacts {
 // QueryDesktopFacts before the reporter opens a window. Missing: the system is asked.
 inline DesktopFacts (*DesktopFactsQuery)() = nullptr;
 
+// ---- bounds on waits for the reporter ------------------------------------------------------
+
+// Steps of the reports being made (a phase begun, a thread traced, a section done), counted
+// through NoteReporterProgress; a thread waiting for the reporter waits on while this moves.
+inline std::atomic<uint32_t> ReporterProgressCount{0};
+// Reporter windows open on a desktop somebody sees, waiting for a person (PersonWaitScope).
+inline std::atomic<int32_t> WindowsWaitingForPerson{0};
+// A short bound set by a test: every wait's quiet limit is this many milliseconds and its
+// total limit twice that. Missing (0): the bounds as named in wait_bound_win.h.
+inline std::atomic<unsigned long> WaitBoundStandInMs{0};
+
 // ---- shut-down -------------------------------------------------------------------------------
 
 // Told the name of each shut-down step of the reporter as it ends ("capture", "thread

@@ -16,6 +16,7 @@
 #include "pipeline_win.h"
 #include "stack_trace_win.h"
 #include "thread_info_win.h"
+#include "wait_bound_win.h"
 
 namespace qx {
 
@@ -418,7 +419,11 @@ bool HandOverOnHelperThread(EXCEPTION_POINTERS* pointers, uint8_t source, bool c
       realCreateThread != nullptr ? realCreateThread : reinterpret_cast<void*>(CreateThread));
   HANDLE thread = create(nullptr, 1 << 20, DeferredHandOverThread, &deferred, 0, nullptr);
   if (thread == nullptr) return false;
-  WaitForSingleObject(thread, INFINITE);
+  // The hand-over on that thread has the report's bound already; this one also covers a
+  // report made on that thread itself. When it passes, the report counts as handed over:
+  // a second one on the overflowed stack would only fault, and the faulting thread goes on
+  // to the filter that came before.
+  WaitWithinBound(thread, kReportWaitBound);
   CloseHandle(thread);
   return true;
 }

@@ -7,6 +7,7 @@
 #include "assistant_runs_win.h"
 #include "com_ptr_win.h"
 #include "process_registries.h"
+#include "wait_bound_win.h"
 
 namespace qx {
 
@@ -327,7 +328,9 @@ void HandlerTables::PausePoint() {
              pausedThreads_.end())
       event = othersPauseEvent_;
   }
-  if (event != nullptr) WaitForSingleObject(event, INFINITE);
+  // A report that does not end in its bound lets its paused threads go; each takes that
+  // bound itself too, so neither a hung handler nor a lost resume holds a thread for good.
+  if (event != nullptr) WaitWithinBound(event, kReportWaitBound);
   SetLastError(error);
 }
 

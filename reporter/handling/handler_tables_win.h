@@ -97,6 +97,8 @@ class HandlerTables {
   // Lets a main thread that the pause holds run (`lend` true: returns whether it was
   // held) and holds it again (`lend` false, after a true answer).
   bool LendMainThread(bool lend);
+  // Whether the main thread is asked to pause at its next message.
+  bool MainPaused() const { return mainPaused_; }
 
  private:
   struct Entry {

@@ -23,6 +23,7 @@
 #include "placeholders.h"
 #include "watchdog_win.h"
 #include "sync_win.h"
+#include "wait_bound_win.h"
 
 namespace qx {
 
@@ -137,13 +138,22 @@ bool BlockedOnce() {
   return LockHeld(loaderLock) || LockHeld(pebLock);
 }
 
-void WaitPumpingMessages(HANDLE event) {
+// True when the event was set, false when the report's bound passed first.
+bool WaitPumpingMessages(HANDLE event) {
   bool quit = false;
   WPARAM quitCode = 0;
+  bool answered = false;
+  WaitClock clock(kReportWaitBound);
   for (;;) {
-    DWORD result = quit ? WaitForSingleObject(event, INFINITE)
-                        : MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT);
-    if (result != WAIT_OBJECT_0 + 1) break;
+    DWORD result = quit ? WaitForSingleObject(event, clock.Slice())
+                        : MsgWaitForMultipleObjects(1, &event, FALSE, clock.Slice(), QS_ALLINPUT);
+    if (result != WAIT_TIMEOUT && result != WAIT_OBJECT_0 + 1) {
+      answered = result == WAIT_OBJECT_0;
+      break;
+    }
+    // Asked on every round: a steady stream of messages must not keep the thread here.
+    if (clock.Passed()) break;
+    if (result == WAIT_TIMEOUT) continue;
     MSG message;
     while (!quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
@@ -158,6 +168,18 @@ void WaitPumpingMessages(HANDLE event) {
     }
   }
   if (quit) PostQuitMessage(static_cast<int>(quitCode));
+  return answered;
+}
+
+// A faulting thread whose report did not end within its bound goes on as it would without
+// a reporter. Its record is marked given up (its event set) so that the handler thread,
+// should it not have reached the record yet, leaves it alone: what it points to on this
+// thread's stack is gone soon. The report in progress is aborted and the threads it paused
+// are let go.
+void GiveUpHandOver(HANDLE event) {
+  SetEvent(event);
+  if (Pipeline* pipeline = RunningPipeline()) pipeline->AbortCurrentReports();
+  PauseOtherThreads(false, 0);
 }
 
 void TakeOverRestartBlock() {
@@ -191,11 +213,14 @@ IKVExceptionEx* ExOf(IKVException* exception, ComPtr<IKVExceptionEx>& holder) {
 // The complete text is there as soon as the last section is; the report callbacks and the
 // phase-4 handlers run after that on the completion thread. Its id stays valid while the
 // exception object (which holds the thread's handle) lives.
-void WaitForCompletionEnd(IKVExceptionEx* ex) {
+// A completion that does not end within the report's bound is aborted, and the actions go on
+// with what the report holds.
+void WaitForCompletionEnd(IKVException* exception, IKVExceptionEx* ex) {
   DWORD id = ex->CompletionThreadId();
   if (id == 0 || id == GetCurrentThreadId() || ProcessBlockedTest(kBlockedLimitMs)) return;
   if (HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id)) {
-    WaitForSingleObject(thread, INFINITE);
+    if (!WaitWithinBound(thread, kReportWaitBound))
+      if (auto* object = dynamic_cast<TIKVException*>(exception)) object->Abort();
     CloseHandle(thread);
   }
 }
@@ -352,10 +377,14 @@ void Pipeline::Run() {
       total += got;
     }
     if (!ok || record.event == 0) break;
-    Guarded([&] { ProcessException(record); });
     HANDLE event = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(record.event));
+    // Set already: its thread gave up waiting and went on (GiveUpHandOver).
+    if (WaitForSingleObject(event, 0) == WAIT_TIMEOUT) Guarded([&] { ProcessException(record); });
     SetEvent(event);
     PostThreadMessageA(record.threadId, WM_NULL, 0, 0);
+    // This thread owns the event of every record it read: a thread that gave up no longer
+    // holds it, so its handle cannot be reused for another object before this SetEvent.
+    CloseHandle(event);
   }
   SetEvent(threadLeft_);
 }
@@ -506,12 +535,13 @@ __attribute__((noinline)) void HandOverException(uint8_t type, void* object, uin
     } else {
       record.event = reinterpret_cast<uintptr_t>(event);
       if (pipeline->Submit(record)) {
-        if (self == ProcessMainThreadId())
-          WaitPumpingMessages(event);
-        else
-          WaitForSingleObject(event, INFINITE);
+        // From here the handler thread owns the event and closes it.
+        bool answered = self == ProcessMainThreadId() ? WaitPumpingMessages(event)
+                                                      : WaitWithinBound(event, kReportWaitBound);
+        if (!answered) GiveUpHandOver(event);
+      } else {
+        CloseHandle(event);
       }
-      CloseHandle(event);
     }
     PauseWatchdog(false);
   } catch (...) {
@@ -693,6 +723,8 @@ void ProcessException(const HandOverRecord& record) {
         if (console) {
           if (e->ShowMode() != 4) ShowToUser(e);
         } else {
+          // The exception box waits for the user who reads it, however long.
+          PersonWaitScope person(seen);
           e->Show();
         }
       }
@@ -794,14 +826,15 @@ void FinishAutoActions(IKVException* exception, bool waitForSending) {
   Guarded([&] {
     if (ex->CriticalCallbackExists() || (Phase4HandlerExists() && exception->CallHandlers())) {
       exception->GetReportText(true);
-      WaitForCompletionEnd(ex);
+      WaitForCompletionEnd(exception, ex);
     }
   });
   // An exception whose filter wants no report has nothing to save.
   if (exception->WantReport()) Guarded([&] { AutoSaveCheck(exception); });
   HANDLE* sendThread = ex->SendThreadHandle();
   if (waitForSending && *sendThread != nullptr) {
-    WaitForSingleObject(*sendThread, INFINITE);
+    // The program ends after this: a send that does not end in time is lost with it.
+    WaitWithinBound(*sendThread, kSendWaitBound);
     CloseHandle(*sendThread);
     *sendThread = nullptr;
   }
@@ -842,6 +875,8 @@ void ShowToUser(IKVException* exception) {
       return;
     }
     if (ProcessBlockedTest(kBlockedLimitMs)) return;
+    // The assistant and the box wait for the user who reads them, however long.
+    PersonWaitScope person(true);
     // Show mode 1: the filter's assistant; without one, the full box.
     if (mode == 1 && RunReportAssistant(exception, exception->AssistantName(), nullptr) != 0)
       return;

@@ -10,6 +10,7 @@
 #include "report_layout.h"
 #include "report_plugins_win.h"
 #include "settings_open_win.h"
+#include "wait_bound_win.h"
 
 namespace qx {
 
@@ -204,6 +205,7 @@ void __stdcall TIKVException::SetAssistantName(const std::string& name) {
 }
 
 void __stdcall TIKVException::SetPhase(uint8_t phase) {
+  NoteReporterProgress();
   phase_ = phase == 3 && complete_ ? 4 : phase;
 }
 
@@ -478,6 +480,7 @@ void TIKVException::RunCompletion() {
 
 void TIKVException::SectionUpdate(const std::string& name, const std::string& text) {
   if (Aborting()) return;
+  NoteReporterProgress();
   BeginUpdate();
   Guarded([&] {
     if (!name.empty()) sections_->SetContent(name, text);
@@ -515,12 +518,24 @@ void TIKVException::WaitForCompletion() {
   if (thread == nullptr || GetCurrentThreadId() == completionThreadId_ ||
       ProcessIsBlocked(kBlockedLimitMs))
     return;
+  // The progress window only shows how far the report got; nobody is asked anything, so
+  // the wait has the report's bound either way. A completion that does not end in it is
+  // aborted, and what it made so far is the report.
+  bool ended;
   if (GetPlWaitBox() && progress_ && progress_->Show(nullptr, false)) {
     SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST);
-    while (WaitForSingleObject(thread, 50) == WAIT_TIMEOUT) progress_->ProcessMessages();
+    WaitClock clock(kReportWaitBound);
+    DWORD result;
+    while ((result = WaitForSingleObject(thread, 50)) == WAIT_TIMEOUT && !clock.Passed())
+      progress_->ProcessMessages();
     progress_->ProcessMessages();
+    ended = result != WAIT_TIMEOUT;
   } else {
-    WaitForSingleObject(thread, INFINITE);
+    ended = WaitWithinBound(thread, kReportWaitBound);
+  }
+  if (!ended) {
+    Abort();
+    WaitWithinBound(thread, kAbortedWaitBound);
   }
 }
 

@@ -77,9 +77,12 @@ bool HandledOnItsThread(Pipeline& pipeline) {
   record.threadId = GetCurrentThreadId();
   record.type = kTypeHandled;
   record.canContinue = 1;
-  bool handled = pipeline.Submit(record) && WaitForSingleObject(done, 10000) == WAIT_OBJECT_0;
-  CloseHandle(done);
-  return handled;
+  if (!pipeline.Submit(record)) {
+    CloseHandle(done);
+    return false;
+  }
+  // The pipeline's thread owns the event of a record it was handed and closes it.
+  return WaitForSingleObject(done, 10000) == WAIT_OBJECT_0;
 }
 
 TEST_F(OwnObjects, APipelineStartsAndStopsItsHandlerThreadTwiceWithoutLeaking) {

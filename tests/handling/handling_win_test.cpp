@@ -17,8 +17,10 @@
 #include "text_lines.h"
 #include "pipeline_win.h"
 #include "process_registries.h"
+#include "report_hooks_win.h"
 #include "report_plugins_win.h"
 #include "settings_open_win.h"
+#include "wait_bound_win.h"
 
 namespace qx {
 namespace {
@@ -573,6 +575,157 @@ TEST_F(Handling, PauseThreadsHoldsTheMainThreadAtItsNextMessageUntilTheEnd) {
   ASSERT_EQ(Calls().size(), 1u);
   EXPECT_LE(gLoopsWhilePaused, 1);
   EXPECT_GT(gMainLoops, 0);
+}
+
+// ---- bounds on the waits for the reporter ----
+
+HANDLE gHandlerEntered = nullptr;
+HANDLE gHandlerRelease = nullptr;
+std::atomic<bool> gPersonWaits{false};
+std::atomic<bool> gMainPausedInHandler{false};
+std::mutex gAbortsLock;
+std::vector<bool> gAborts;  // per call of HangingHandler: whether its report was aborted
+
+// Hangs until the test lets it go (or, should the test fail first, a guard's time).
+void __stdcall HangingHandler(void*, IKVException* exception, bool&) {
+  Record(exception);
+  if (HandlerTables* tables = Running().handlerTables) gMainPausedInHandler = tables->MainPaused();
+  {
+    PersonWaitScope person(gPersonWaits);
+    SetEvent(gHandlerEntered);
+    WaitForSingleObject(gHandlerRelease, 20000);
+  }
+  std::lock_guard<std::mutex> guard(gAbortsLock);
+  gAborts.push_back(dynamic_cast<TIKVException*>(exception)->AbortFlag().load());
+}
+
+class BoundedWaits : public Handling {
+ protected:
+  void SetUp() override {
+    Handling::SetUp();
+    gHandlerEntered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    gHandlerRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    returned_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    gPersonWaits = false;
+    gMainPausedInHandler = false;
+    std::lock_guard<std::mutex> guard(gAbortsLock);
+    gAborts.clear();
+    WaitBoundStandInMs = kStandInMs;
+  }
+  void TearDown() override {
+    SetEvent(gHandlerRelease);
+    if (worker_.joinable()) worker_.join();
+    WaitBoundStandInMs = 0;
+    MainSettings()->SetPauseThreads(false);
+    // A report is handled after the one before: once it is back, the hanging one has ended.
+    HandOverOnWorker("after the hanging one");
+    worker_.join();
+    CloseHandle(gHandlerEntered);
+    CloseHandle(gHandlerRelease);
+    CloseHandle(returned_);
+    Handling::TearDown();
+  }
+  // Hands an exception over on a worker thread, which sets returned_ once it is back.
+  void HandOverOnWorker(const char* message) {
+    worker_ = std::thread([this, message] {
+      ETestError error(message);
+      HandOver(error);
+      SetEvent(returned_);
+    });
+  }
+  std::vector<bool> Aborts() {
+    std::lock_guard<std::mutex> guard(gAbortsLock);
+    return gAborts;
+  }
+
+  static constexpr unsigned long kStandInMs = 200;
+  HANDLE returned_ = nullptr;
+  std::thread worker_;
+};
+
+TEST_F(BoundedWaits, AHandlerThatNeverEndsHoldsTheFaultingThreadOnlyForTheBoundAndIsAborted) {
+  RegisterExceptionHandler(HangingHandler, nullptr, kSyncAnyThread, 1);
+  HandOverOnWorker("hanging handler");
+  ASSERT_EQ(WaitForSingleObject(gHandlerEntered, 10000), WAIT_OBJECT_0);
+  // The handler still hangs: only the bound lets the faulting thread go on.
+  ASSERT_EQ(WaitForSingleObject(returned_, 10000), WAIT_OBJECT_0);
+  worker_.join();
+  EXPECT_TRUE(Aborts().empty());
+  SetEvent(gHandlerRelease);
+  WaitBoundStandInMs = 0;
+  HandOverOnWorker("after the hanging one");
+  ASSERT_EQ(WaitForSingleObject(returned_, 60000), WAIT_OBJECT_0);
+  worker_.join();
+  // The report given up was aborted under its handler; the next one was not.
+  EXPECT_EQ(Aborts(), (std::vector<bool>{true, false}));
+}
+
+TEST_F(BoundedWaits, ThreadsPausedForAReportThatNeverEndsAreLetGo) {
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  main->SetPauseThreads(true);
+  RegisterExceptionHandler(HangingHandler, nullptr, kSyncAnyThread, 2);
+  HandOverOnWorker("hanging while paused");
+  // The main thread retrieves its messages (and pauses at them) until the worker is back.
+  while (MsgWaitForMultipleObjects(1, &returned_, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  }
+  ASSERT_EQ(WaitForSingleObject(returned_, 0), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(gHandlerEntered, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(gMainPausedInHandler);
+  // Let go while the handler still hangs.
+  EXPECT_FALSE(Running().handlerTables.load()->MainPaused());
+  EXPECT_TRUE(Aborts().empty());
+}
+
+TEST_F(BoundedWaits, AWindowWaitingForAPersonKeepsTheFaultingThreadWaitingForIt) {
+  gPersonWaits = true;
+  RegisterExceptionHandler(HangingHandler, nullptr, kSyncAnyThread, 1);
+  HandOverOnWorker("shown to a person");
+  ASSERT_EQ(WaitForSingleObject(gHandlerEntered, 10000), WAIT_OBJECT_0);
+  // Ten quiet limits, five total limits pass: the thread still waits for the window.
+  EXPECT_EQ(WaitForSingleObject(returned_, 10 * kStandInMs), static_cast<DWORD>(WAIT_TIMEOUT));
+  SetEvent(gHandlerRelease);  // the person closes the window
+  ASSERT_EQ(WaitForSingleObject(returned_, 10000), WAIT_OBJECT_0);
+  worker_.join();
+  EXPECT_EQ(Aborts(), std::vector<bool>{false});
+}
+
+HANDLE gSectionRelease = nullptr;
+
+std::string HangingSection() {
+  WaitForSingleObject(gSectionRelease, 20000);
+  return "late section";
+}
+
+TEST_F(BoundedWaits, ACompletionThatNeverEndsIsAbortedAfterTheBound) {
+  gSectionRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ComPtr<IKVModuleSettings> main = MainSettings();
+  main->SwitchPlugin("hanging", true);
+  RegisterReportPlugin("hanging", "never ends", HangingSection, true);
+  for (bool window : {true, false}) {
+    SCOPED_TRACE(window);
+    ResetEvent(gSectionRelease);
+    ExceptionRequest request;
+    request.settings = main.Get();
+    request.type = kTypeFreeze;
+    request.source = 1;
+    if (!window) DesktopFactsQuery = InvisibleStation;
+    // As the handler thread does, this thread has the completion run on a thread of its own.
+    SetReportHandlerThread(GetCurrentThreadId());
+    ComPtr<IKVException> report = CreateExceptionObject(request);
+    DesktopFactsQuery = nullptr;
+    auto* object = static_cast<TIKVException*>(report.Get());
+    EXPECT_EQ(object->HasProgressWindow(), window);
+    report->GetReportText(true);  // back only through the bound: the section still hangs
+    SetReportHandlerThread(HandlerThreadId());
+    EXPECT_NE(object->CompletionThreadId(), GetCurrentThreadId());
+    EXPECT_TRUE(object->AbortFlag().load());
+    SetEvent(gSectionRelease);  // its completion thread then ends before the report goes
+  }
+  main->SwitchPlugin("hanging", false);
+  UnregisterReportPlugin("hanging");
+  CloseHandle(gSectionRelease);
 }
 
 // ---- a process inside the loader ----

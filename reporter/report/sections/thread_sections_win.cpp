@@ -4,6 +4,7 @@
 #include "thread_info_win.h"
 #include "exception_object_win.h"
 #include "sync_win.h"
+#include "wait_bound_win.h"
 
 namespace qx {
 
@@ -135,6 +136,7 @@ class ThreadSectionProducer final : public ReportSectionProducer {
       IProgressAlert* window = progress_.Get();
       input.progress = [window](int position) { window->SetPosition(position); };
     }
+    NoteReporterProgress();  // a thread of many keeps the waits for the report open
     TraceStackOutput output;
     {
       TraceLockGuard guard;
