@@ -3,7 +3,8 @@
 
 Exports: exactly the fourteen names with their ordinals, undecorated.
 Imports: Windows system DLLs and ib_util.dll only (no mingw runtime DLLs); the libraries
-only the reporter's windows, dialogs, version and module lists need are delay imports
+only the reporter's windows, dialogs, version and module lists and the sending of
+reports need are delay imports
 (the delay-import directory is filled), never imported at load.
 
 With --functions, the tables of a module without the reporter (the 64-bit QXUdfLib.dll):
@@ -30,7 +31,8 @@ FUNCTION_EXPORTS = {ordinal - 1: name for ordinal, name in EXPECTED_EXPORTS.item
 
 UDR_EXPORTS = {1: "firebird_udr_plugin"}
 
-DELAY_LOADED = {"comctl32.dll", "comdlg32.dll", "psapi.dll", "shell32.dll", "version.dll"}
+DELAY_LOADED = {"comctl32.dll", "comdlg32.dll", "psapi.dll", "shell32.dll", "version.dll",
+                "ws2_32.dll", "secur32.dll", "crypt32.dll"}
 
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll",
