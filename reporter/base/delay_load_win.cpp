@@ -3,9 +3,12 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <delayimp.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <cstring>
+
+#include "delay_load_network_win.h"
 
 namespace qx {
 
@@ -25,7 +28,7 @@ void CopyName(char (&to)[64], const char* from) {
   to[length] = 0;
 }
 
-void Fail() { SetLastError(gStandInError.load()); }
+void Fail() { FailDelayLoadedCall(); }
 
 // Each stand-in has its routine's parameters (the callee removes them from the stack).
 
@@ -68,6 +71,29 @@ BOOL WINAPI NoVerQueryValueA(const void*, const char*, void** value, UINT* lengt
   return FALSE;
 }
 
+BOOL WINAPI NoPrintDlgA(PRINTDLGA*) {
+  Fail();
+  return FALSE;
+}
+HIMAGELIST WINAPI NoImageList_Create(int, int, UINT, int, int) {
+  Fail();
+  return nullptr;
+}
+BOOL WINAPI NoImageList_Destroy(HIMAGELIST) {
+  Fail();
+  return FALSE;
+}
+// The shell's own failure value: an instance handle of 32 or below, here "DLL not found".
+HINSTANCE WINAPI NoShellExecuteA(HWND, const char*, const char*, const char*, const char*, int) {
+  Fail();
+  return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_DLLNOTFOUND));
+}
+BOOL WINAPI NoShellExecuteExA(SHELLEXECUTEINFOA* info) {
+  if (info != nullptr) info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(SE_ERR_DLLNOTFOUND));
+  Fail();
+  return FALSE;
+}
+
 struct StandIn {
   const char* routine;
   void* standIn;
@@ -82,6 +108,11 @@ const StandIn kStandIns[] = {
     {"GetFileVersionInfoSizeA", reinterpret_cast<void*>(&NoGetFileVersionInfoSizeA)},
     {"GetFileVersionInfoA", reinterpret_cast<void*>(&NoGetFileVersionInfoA)},
     {"VerQueryValueA", reinterpret_cast<void*>(&NoVerQueryValueA)},
+    {"PrintDlgA", reinterpret_cast<void*>(&NoPrintDlgA)},
+    {"ImageList_Create", reinterpret_cast<void*>(&NoImageList_Create)},
+    {"ImageList_Destroy", reinterpret_cast<void*>(&NoImageList_Destroy)},
+    {"ShellExecuteA", reinterpret_cast<void*>(&NoShellExecuteA)},
+    {"ShellExecuteExA", reinterpret_cast<void*>(&NoShellExecuteExA)},
 };
 
 void Record(const char* library, const char* routine, DWORD error) {
@@ -122,8 +153,10 @@ void* DelayLoadStandIn(const char* routine) {
   if (routine == nullptr) return nullptr;
   for (const StandIn& entry : kStandIns)
     if (std::strcmp(entry.routine, routine) == 0) return entry.standIn;
-  return nullptr;
+  return NetworkDelayLoadStandIn(routine);
 }
+
+void FailDelayLoadedCall() { SetLastError(gStandInError.load()); }
 
 void InstallDelayLoadFailureHook() { __pfnDliFailureHook2 = DelayLoadFailureHook; }
 

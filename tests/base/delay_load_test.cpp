@@ -5,7 +5,14 @@
 // library that does not exist. Its ctest entry switches COMCTL32 off with Wine's DLL
 // overrides.
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <windows.h>
+#ifndef SECURITY_WIN32
+#define SECURITY_WIN32
+#endif
+#include <security.h>
+#include <shellapi.h>
+#include <wincrypt.h>
 
 #include <delayimp.h>
 #include <winver.h>
@@ -121,6 +128,88 @@ TEST(DelayLoad, EachStandInFailsAsItsRoutineDoes) {
   EXPECT_EQ(value, nullptr);
   EXPECT_EQ(length, 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+// The stand-ins of the print dialog, the image lists and the shell's execution, and of what
+// sending a report needs: sockets fail with SOCKET_ERROR or INVALID_SOCKET and the error
+// WSAGetLastError reads, the security provider with a failed status, the certificate store
+// with FALSE or nothing; a chain that cannot be checked is not trusted.
+TEST(DelayLoad, TheShellAndNetworkStandInsFailAsTheirRoutinesDo) {
+  ASSERT_EQ(AnswerDelayLoadFailure(dliFailGetProc, "ws2_32.dll", "socket", true),
+            reinterpret_cast<FARPROC>(DelayLoadStandIn("socket")));
+  SetLastError(0);
+  EXPECT_FALSE(StandIn<BOOL(WINAPI*)(void*)>("PrintDlgA")(nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ((StandIn<void*(WINAPI*)(int, int, UINT, int, int)>("ImageList_Create")(16, 16, 0, 1, 1)),
+            nullptr);
+  EXPECT_FALSE(StandIn<BOOL(WINAPI*)(void*)>("ImageList_Destroy")(nullptr));
+  const INT_PTR shellResult = reinterpret_cast<INT_PTR>(
+      StandIn<HINSTANCE(WINAPI*)(HWND, const char*, const char*, const char*, const char*, int)>(
+          "ShellExecuteA")(nullptr, "open", "x", nullptr, nullptr, SW_SHOW));
+  EXPECT_LE(shellResult, 32);
+  SHELLEXECUTEINFOA execute{};
+  execute.cbSize = sizeof execute;
+  EXPECT_FALSE(StandIn<BOOL(WINAPI*)(SHELLEXECUTEINFOA*)>("ShellExecuteExA")(&execute));
+  EXPECT_LE(reinterpret_cast<INT_PTR>(execute.hInstApp), 32);
+
+  WSADATA data;
+  EXPECT_EQ((StandIn<int(WINAPI*)(WORD, WSADATA*)>("WSAStartup")(MAKEWORD(2, 2), &data)),
+            WSASYSNOTREADY);
+  EXPECT_EQ((StandIn<SOCKET(WINAPI*)(int, int, int)>("socket")(AF_INET, SOCK_STREAM, 0)),
+            INVALID_SOCKET);
+  EXPECT_EQ(StandIn<int(WINAPI*)()>("WSAGetLastError")(), ERROR_MOD_NOT_FOUND);
+  sockaddr_in address{};
+  EXPECT_EQ((StandIn<int(WINAPI*)(SOCKET, const sockaddr*, int)>("connect")(
+                1, reinterpret_cast<const sockaddr*>(&address), sizeof address)),
+            SOCKET_ERROR);
+  char buffer[4];
+  EXPECT_EQ((StandIn<int(WINAPI*)(SOCKET, char*, int, int)>("recv")(1, buffer, 4, 0)), SOCKET_ERROR);
+  EXPECT_EQ((StandIn<int(WINAPI*)(SOCKET, const char*, int, int)>("send")(1, buffer, 4, 0)),
+            SOCKET_ERROR);
+  EXPECT_EQ((StandIn<int(WINAPI*)(int, fd_set*, fd_set*, fd_set*, const timeval*)>("select")(
+                0, nullptr, nullptr, nullptr, nullptr)),
+            SOCKET_ERROR);
+  EXPECT_EQ(StandIn<hostent*(WINAPI*)(const char*)>("gethostbyname")("x"), nullptr);
+  EXPECT_EQ(StandIn<unsigned long(WINAPI*)(const char*)>("inet_addr")("1.2.3.4"), INADDR_NONE);
+  EXPECT_EQ(StandIn<u_short(WINAPI*)(u_short)>("htons")(0x1234), 0x3412);
+  EXPECT_EQ(StandIn<u_long(WINAPI*)(u_long)>("htonl")(0x12345678u), 0x78563412u);
+
+  CredHandle credentials;
+  EXPECT_EQ((StandIn<SECURITY_STATUS(WINAPI*)(SEC_WCHAR*, SEC_WCHAR*, unsigned long, void*, void*,
+                                              SEC_GET_KEY_FN, void*, PCredHandle, PTimeStamp)>(
+                "AcquireCredentialsHandleW")(nullptr, nullptr, 0, nullptr, nullptr, nullptr,
+                                             nullptr, &credentials, nullptr)),
+            SEC_E_SECPKG_NOT_FOUND);
+  EXPECT_TRUE(FAILED((StandIn<SECURITY_STATUS(WINAPI*)(
+                          PCredHandle, PCtxtHandle, SEC_WCHAR*, unsigned long, unsigned long,
+                          unsigned long, PSecBufferDesc, unsigned long, PCtxtHandle,
+                          PSecBufferDesc, unsigned long*, PTimeStamp)>(
+      "InitializeSecurityContextW")(&credentials, nullptr, nullptr, 0, 0, 0, nullptr, 0, nullptr,
+                                    nullptr, nullptr, nullptr))));
+  EXPECT_TRUE(FAILED((StandIn<SECURITY_STATUS(WINAPI*)(PCtxtHandle, PSecBufferDesc, unsigned long,
+                                                       unsigned long*)>("DecryptMessage")(
+      nullptr, nullptr, 0, nullptr))));
+
+  SetLastError(0);
+  EXPECT_EQ((StandIn<HCERTSTORE(WINAPI*)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*)>(
+                "CertOpenStore")(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr)),
+            nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  PCCERT_CHAIN_CONTEXT chain = reinterpret_cast<PCCERT_CHAIN_CONTEXT>(&credentials);
+  EXPECT_FALSE((StandIn<BOOL(WINAPI*)(HCERTCHAINENGINE, PCCERT_CONTEXT, LPFILETIME, HCERTSTORE,
+                                      PCERT_CHAIN_PARA, DWORD, LPVOID, PCCERT_CHAIN_CONTEXT*)>(
+      "CertGetCertificateChain")(nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, &chain)));
+  EXPECT_EQ(chain, nullptr);
+  CERT_CHAIN_POLICY_STATUS status{};
+  status.cbSize = sizeof status;
+  EXPECT_FALSE((StandIn<BOOL(WINAPI*)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CHAIN_POLICY_PARA,
+                                      PCERT_CHAIN_POLICY_STATUS)>(
+      "CertVerifyCertificateChainPolicy")(CERT_CHAIN_POLICY_SSL, nullptr, nullptr, &status)));
+  EXPECT_NE(status.dwError, 0u);
+  DWORD size = 9;
+  EXPECT_FALSE((StandIn<BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, BYTE*, DWORD*, DWORD*, DWORD*)>(
+      "CryptStringToBinaryA")("QQ==", 4, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr)));
+  EXPECT_EQ(size, 0u);
 }
 
 // Without the common controls the progress window's step fails: Show says no, no window
