@@ -136,12 +136,12 @@ void SplitFrameRun(const std::vector<std::string>& run, std::vector<ListRow>& ro
 
 }  // namespace
 
-std::vector<ListColumn> ParseColumns(const std::string& spec) {
+std::vector<ListColumn> ParseColumns(const std::string& layout) {
   std::vector<ListColumn> columns;
   size_t start = 0;
   for (;;) {
-    size_t bar = spec.find('|', start);
-    std::string text = spec.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    size_t bar = layout.find('|', start);
+    std::string text = layout.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
     ListColumn column;
     while (!text.empty() && (text[0] == '^' || text[0] == ' ')) {
       (text[0] == '^' ? column.upperCase : column.rightAligned) = true;

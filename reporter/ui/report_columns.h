@@ -17,7 +17,7 @@ struct ListColumn {
 using ListRow = std::vector<std::string>;
 
 // Column texts separated by "|", e.g. "^address|^ rel.|module| line".
-std::vector<ListColumn> ParseColumns(const std::string& spec);
+std::vector<ListColumn> ParseColumns(const std::string& layout);
 
 // Upper case as the box shows it: a to z, and the bytes E4h, F6h and FCh (ä ö ü in the
 // Western code page), each moved down by 32.

@@ -34,10 +34,10 @@ ListPage Detected(const std::vector<std::string>& lines) {
   return page;
 }
 
-ListPage WithColumns(const std::vector<std::string>& lines, const std::string& spec,
+ListPage WithColumns(const std::vector<std::string>& lines, const std::string& layout,
                      const std::vector<size_t>& cuts) {
   ListPage page;
-  page.columns = ParseColumns(spec);
+  page.columns = ParseColumns(layout);
   page.rows = SplitRows(lines, page.columns, cuts);
   return page;
 }
