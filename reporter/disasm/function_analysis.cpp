@@ -45,6 +45,22 @@ bool IsTerminatingName(const std::string& exported) {
   return false;
 }
 
+// Exported routines that come back although no path through their code ends in a return:
+// they capture the caller's context and the system resumes it (a continued exception, an
+// unwind that reached its target frame). Judged by their code they would end their
+// caller's code area, and a thread naming itself with RaiseException would lose every
+// call after it.
+bool IsResumingName(const std::string& exported) {
+  static const char* const kNames[] = {"RaiseException", "RtlRaiseException",
+                                       "NtRaiseException", "ZwRaiseException", "RtlUnwind"};
+  std::string name = exported.substr(0, exported.find('@', 1));
+  if (name.size() > 1 && name[0] == '_') name.erase(0, 1);
+  for (const char* known : kNames) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
 bool SameState(const TRegState& a, const TRegState& b) {
   return std::memcmp(a.regs, b.regs, sizeof a.regs) == 0;
 }
@@ -141,7 +157,8 @@ void Analysis::WorkOutCodeRange(const TMemoryRegion& region) {
 // the next function). A routine does not return when it is the runtime's halt routine, is
 // exported under the name of a routine that ends the process or thread, or when every path
 // through its code ends in a jump to itself, ud2, int3, hlt or a call that does not return,
-// without any return or branch that cannot be followed. The look is bounded: 64 instructions
+// without any return or branch that cannot be followed; a routine known to resume its
+// caller's context (IsResumingName) always returns. The look is bounded: 64 instructions
 // a routine, four levels of calls, 512 instructions for one call of the function analysed;
 // beyond that the routine counts as returning.
 bool Analysis::DoesNotReturn(uint32_t target, int depth) {
@@ -151,8 +168,9 @@ bool Analysis::DoesNotReturn(uint32_t target, int depth) {
     if (address == target) return result;
   }
   if (depth == 0) noReturnBudget_ = kNoReturnBudget;
+  const std::string name = FunctionNameAt(memory_, target, nullptr);
   const bool result =
-      IsTerminatingName(FunctionNameAt(memory_, target, nullptr)) || AllPathsEnd(target, depth);
+      !IsResumingName(name) && (IsTerminatingName(name) || AllPathsEnd(target, depth));
   if (noReturn_.size() < 256) noReturn_.push_back({target, result});
   return result;
 }

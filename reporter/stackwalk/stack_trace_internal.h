@@ -307,6 +307,7 @@ class StackTraceRun {
   // Threads with a known context (stack_trace_live.cpp).
   void KeepLiveFrames();
   uint32_t CallTargetEndingAt(uint32_t returnAddr, uint32_t* callStart = nullptr);
+  uint32_t RegisterCallTarget(uint32_t callStart, unsigned reg);
   uint32_t ThroughThunks(uint32_t address);
   bool FunctionHolds(uint32_t entry, uint32_t address, int depth);
   uint32_t LiveCodeAddr(const Item& item);

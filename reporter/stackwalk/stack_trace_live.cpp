@@ -29,12 +29,56 @@ uint32_t StackTraceRun::CallTargetEndingAt(uint32_t returnAddr, uint32_t* callSt
     if (instr.isRelTarget && instr.target != 0) return instr.target;
     uint8_t bytes[2];
     uint32_t slot = 0, target = 0;
-    if (Read(start, bytes, 2) && bytes[0] == 0xFF && bytes[1] == 0x15 &&
-        Read(start + 2, &slot, 4) && Read(slot, &target, 4))
-      return target;
+    if (!Read(start, bytes, 2) || bytes[0] != 0xFF) return 0;
+    if (bytes[1] == 0x15 && Read(start + 2, &slot, 4) && Read(slot, &target, 4)) return target;
+    if (back == 2 && (bytes[1] & 0xF8) == 0xD0) return RegisterCallTarget(start, bytes[1] & 7);
     return 0;
   }
   return 0;
+}
+
+// The target of a call through a register that keeps its value across calls (ebx, ebp, esi,
+// edi) when the function around the call loads that register from one absolute slot and
+// writes it nowhere else: the compiler's way to call one imported routine several times, as
+// a message loop calls GetMessage. Restoring the caller's value (pop) is no load. 0 when it
+// cannot be told.
+uint32_t StackTraceRun::RegisterCallTarget(uint32_t callStart, unsigned reg) {
+  if (reg != 3 && reg != 5 && reg != 6 && reg != 7) return 0;
+  const uint32_t entry = KnownFunctionStart(callStart);
+  if (entry == 0) return 0;
+  const int f = AnalyseFunction(entry, w_.ModuleIndex(entry), {}, false);
+  const TFunctionInfo& info = Function(f).info;
+  if (!info.isValid) return 0;
+  // Each register starts as a value of its own: a write to reg changes its entry.
+  constexpr uint32_t kUntouched = 0xFFFFFF00;
+  uint32_t slot = 0;
+  bool holdsCall = false;
+  for (const TCodeArea& area : info.codeAreas) {
+    if (area.end == 0 || area.isCaseTable || area.isExceptTable) continue;
+    if (callStart >= area.begin && callStart <= area.end) holdsCall = true;
+    for (uint32_t at = area.begin; at <= area.end;) {
+      CheckAbort();
+      TRegState state;
+      for (unsigned i = 0; i < 8; ++i) state.regs[i] = kUntouched + i;
+      const TInstrInfo instr = DecodeInstruction(mem_, at, &state, false, map_);
+      if (!instr.isValid || instr.next <= at) return 0;
+      uint8_t bytes[2] = {0, 0};
+      Read(at, bytes, 2);
+      const bool pop = instr.next - at == 1 && bytes[0] == 0x58 + reg;
+      if (state.regs[reg] != kUntouched + reg && !pop) {
+        // Only "mov reg, [slot]" (8Bh, ModR/M with mod 0 and r/m 5) loads it.
+        uint32_t loaded = 0;
+        if (instr.next - at != 6 || bytes[0] != 0x8B || bytes[1] != (0x05 | (reg << 3)) ||
+            !Read(at + 2, &loaded, 4) || (slot != 0 && loaded != slot))
+          return 0;
+        slot = loaded;
+      }
+      at = instr.next;
+    }
+  }
+  uint32_t target = 0;
+  if (!holdsCall || slot == 0 || !Read(slot, &target, 4)) return 0;
+  return target;
 }
 
 // Follows jumps at address (import stubs, thunks) to the code they lead to.

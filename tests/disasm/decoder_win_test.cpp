@@ -127,4 +127,26 @@ TEST(ProcessDecoder, FunctionsOfThisProcess) {
   EXPECT_NE(qx::DefaultRuntimeRoutines.haltRoutine, 0u);
 }
 
+// A thread names itself by raising an exception a debugger or handler continues: the code
+// after RaiseException runs, and the analysis must keep it in the function (the call to
+// AfterRaise below). By its code alone RaiseException never returns: it resumes a captured
+// context.
+__attribute__((noinline)) void AfterRaise() { asm volatile(""); }
+__attribute__((noinline)) void RaiseThenCall() {
+  RaiseException(0x406D1388, 0, 0, nullptr);
+  AfterRaise();
+  asm volatile("");
+}
+
+TEST(ProcessDecoder, RaiseExceptionComesBack) {
+  qx::TFunctionInfo info = qx::ParseFunction(reinterpret_cast<const void*>(&RaiseThenCall));
+  ASSERT_TRUE(info.isValid) << info.lastErrorText;
+  bool callsAfterRaise = false;
+  for (const qx::TFarCall& call : info.farCalls) {
+    if (call.isCall && call.target == AddressOf(reinterpret_cast<const void*>(&AfterRaise)))
+      callsAfterRaise = true;
+  }
+  EXPECT_TRUE(callsAfterRaise) << "code length " << info.codeLength;
+}
+
 }  // namespace
