@@ -17,8 +17,25 @@ constexpr LRESULT kAnswer = 777;
 constexpr UINT kProbeTimeoutMs = 1500;
 constexpr char kWindowClass[] = "qelExceptMsgWindow";
 
-// The call a handler runs in belongs to its thread, whichever object fires it.
-thread_local const TFireHandlersParams* tCurrentCall = nullptr;
+// The call a handler runs in belongs to its thread, whichever object fires it. A native
+// slot, taken when the first tables are made: mingw's thread_local takes its storage from
+// the C heap on a thread's first use, and after heap corruption that use faults again
+// inside the reporter.
+DWORD CurrentCallSlot() {
+  static const DWORD slot = TlsAlloc();
+  return slot;
+}
+
+const TFireHandlersParams* CurrentCall() {
+  const DWORD slot = CurrentCallSlot();
+  return slot == TLS_OUT_OF_INDEXES ? nullptr
+                                    : static_cast<const TFireHandlersParams*>(TlsGetValue(slot));
+}
+
+void SetCurrentCall(const TFireHandlersParams* call) {
+  const DWORD slot = CurrentCallSlot();
+  if (slot != TLS_OUT_OF_INDEXES) TlsSetValue(slot, const_cast<TFireHandlersParams*>(call));
+}
 
 bool Fits(HandlerSyncMode mode, const TFireHandlersParams& params) {
   if (params.synchronisationFailed) return mode == kSyncMainOrHandlerThread;
@@ -147,12 +164,14 @@ bool HandlerTables::WantsMainThread(int32_t kind, uint8_t phase) {
   return false;
 }
 
+HandlerTables::HandlerTables() { CurrentCallSlot(); }
+
 bool HandlerTables::CallList(TFireHandlersParams& params) {
   if (!ValidKind(params.eventKind)) return false;
   bool onMain = GetCurrentThreadId() == ProcessMainThreadId();
   bool wasRunning = onMain && mainRunningHandlers_.exchange(true);
-  const TFireHandlersParams* outer = tCurrentCall;
-  tCurrentCall = &params;
+  const TFireHandlersParams* outer = CurrentCall();
+  SetCurrentCall(&params);
   std::vector<Entry> copy;
   {
     CriticalSectionGuard guard(tablesLock_);
@@ -178,7 +197,7 @@ bool HandlerTables::CallList(TFireHandlersParams& params) {
       }
     }
   }
-  tCurrentCall = outer;
+  SetCurrentCall(outer);
   if (onMain && !wasRunning) mainRunningHandlers_ = false;
   return called;
 }
@@ -479,7 +498,7 @@ void NotifyHandlers(HWND parent, int32_t eventKind, int32_t action, bool& handle
     handled = !ConfirmActionAssistant(parent, action, exception);
 }
 
-const TFireHandlersParams* CurrentHandlerCall() { return tCurrentCall; }
+const TFireHandlersParams* CurrentHandlerCall() { return CurrentCall(); }
 
 bool MainThreadRunningHandlers() {
   HandlerTables* tables = RunningTables();

@@ -55,7 +55,7 @@ struct TFireHandlersParams {
 // Destroying it resumes paused threads, destroys its window and empties its tables.
 class HandlerTables {
  public:
-  HandlerTables() = default;
+  HandlerTables();
   ~HandlerTables();
   HandlerTables(const HandlerTables&) = delete;
   HandlerTables& operator=(const HandlerTables&) = delete;
