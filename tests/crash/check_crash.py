@@ -14,8 +14,8 @@ Expectation lines: a function of the program's unit; "Name@unit" for a frame sho
 another unit of the program (a header whose code was inlined); "<module>" for a frame in the
 module named by --extra-module (a DLL without debug information); ">> created by"; a
 trailing " (fp)" marks a frame that only the build with frame pointers must show, " (?)" one
-that may be missing in both (a frame left out rather than guessed); "#" starts a comment. "[title]" starts the frames of the thread section whose title begins
-with title; the first section is the crashed thread's.
+that may be missing in both (a frame left out rather than guessed); "#" starts a comment. "[title]" starts the frames of the first other thread's section
+whose title begins with title; the first section is the crashed thread's.
 """
 import argparse
 import os
@@ -174,7 +174,7 @@ def main():
         if index == 0:
             block = blocks[0] if blocks else ("", [])
         else:
-            block = next(((t, l) for t, l in blocks if t.startswith(title)), (title, None))
+            block = next(((t, l) for t, l in blocks[1:] if t.startswith(title)), (title, None))
             if block[1] is None:
                 problems.append("no section for %s" % title)
                 block = (title, [])
