@@ -8,7 +8,8 @@ address; the main thread's section and the "cpu registers", "stack dump" and
 call-stack line shows a relative line below zero; both runs must give the same
 "callstack crc", which is never all zeros. With --measure, prints one line of figures
 instead of failing: expected, found, wrong frames, for the crashed thread and for the other
-threads, and the seconds from the start of the program to its report.
+threads, the seconds from the start of the program to its end and from the fault to the
+report's last write.
 
 Expectation lines: a function of the program's unit; "Name@unit" for a frame shown under
 another unit of the program (a header whose code was inlined); "<module>" for a frame in the
@@ -35,6 +36,18 @@ def run(exe, report, timeout):
                    timeout=timeout, check=False)
     with open(report, "rb") as f:
         return f.read().decode("latin-1")
+
+
+def fault_to_report(report, text):
+    """Seconds from the fault (the header's date/time, taken when the exception is caught) to
+    the last write of the report file; None when the header has no time."""
+    header = text.split("\r\n\r\n", 1)[0]
+    stamp = header_value(header, "date/time")
+    match = re.fullmatch(r"(\d{4}-\d{2}-\d{2}), (\d{2}:\d{2}:\d{2}), (\d+)ms", stamp or "")
+    if not match:
+        return None
+    fault = time.mktime(time.strptime(match.group(1) + " " + match.group(2), "%Y-%m-%d %H:%M:%S"))
+    return os.stat(report).st_mtime - (fault + int(match.group(3)) / 1000.0)
 
 
 def sections(report):
@@ -158,6 +171,7 @@ def main():
             started = time.monotonic()
             first = run(args.exe, report, args.timeout)
             seconds = time.monotonic() - started
+            writing = fault_to_report(report, first)
             second = run(args.exe, report, args.timeout)
         except (OSError, subprocess.TimeoutExpired) as error:
             if args.measure:
@@ -209,8 +223,9 @@ def main():
             problems.append("%s lists %s, expected %s" % (block[0] or "crashed thread", names,
                                                             expected))
     if args.measure:
-        print("%s crashed %d %d %d others %d %d %d %.1fs" % (
-            (module,) + tuple(figures["crashed"]) + tuple(figures["others"]) + (seconds,)))
+        print("%s crashed %d %d %d others %d %d %d %.1fs fault-to-report %s" % (
+            (module,) + tuple(figures["crashed"]) + tuple(figures["others"]) + (seconds,) +
+            ("%.2fs" % writing if writing is not None else "unknown",)))
         return 0
     titles = [title for title, _ in blocks]
     if not any(t.startswith("main thread (") for t in titles):
