@@ -20,6 +20,11 @@ ThreadInfoList& List() {
 
 std::atomic<DWORD> gMainThreadId{0};
 
+// Writers hold the list only for a copy, but a holder may be paused while a report traces
+// it: a writer then gives up rather than wait with it, and one thread's name or creator is
+// missing from the reports.
+constexpr DWORD kWriteWaitMs = 5000;
+
 class MutexHold {
  public:
   MutexHold(HANDLE mutex, DWORD waitMs) : mutex_(mutex) {
@@ -46,7 +51,7 @@ ThreadInfoRecord* Find(DWORD threadId) {
 }  // namespace
 
 void RecordThreadInfo(const ThreadInfoRecord& record) {
-  MutexHold hold(List().mutex, INFINITE);
+  MutexHold hold(List().mutex, kWriteWaitMs);
   if (!hold.Held()) return;
   if (ThreadInfoRecord* existing = Find(record.threadId)) {
     *existing = record;
@@ -56,7 +61,7 @@ void RecordThreadInfo(const ThreadInfoRecord& record) {
 }
 
 void NameThreadInfo(DWORD threadId, const std::string& name) {
-  MutexHold hold(List().mutex, INFINITE);
+  MutexHold hold(List().mutex, kWriteWaitMs);
   if (!hold.Held()) return;
   if (ThreadInfoRecord* existing = Find(threadId)) {
     existing->name = name;
@@ -69,7 +74,7 @@ void NameThreadInfo(DWORD threadId, const std::string& name) {
 }
 
 void RemoveThreadInfo(DWORD threadId) {
-  MutexHold hold(List().mutex, INFINITE);
+  MutexHold hold(List().mutex, kWriteWaitMs);
   if (!hold.Held()) return;
   auto& records = List().records;
   for (size_t i = 0; i < records.size(); ++i) {
