@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "capture_points_win.h"
+#include "child_process_win.h"
 #include "file_check_win.h"
 #include "patch_primitives_win.h"
 #include "thread_info_win.h"
@@ -313,5 +314,45 @@ TEST(FileCheck, ChecksumOfAFileAndAChangedFile) {
   EXPECT_TRUE(CheckModuleFile(GetModuleHandleA(nullptr)));
 }
 
+// The child below: an overflowed stack whose report never ends. Its hand-over runs on a
+// helper thread; the faulting thread waits for that thread only within the report's bound
+// (shortened here), then goes on to the filter that was there before the reporter's.
+constexpr long kFilterBeforeReporter = 77;
+
+LONG WINAPI FilterBeforeReporter(EXCEPTION_POINTERS*) { ExitProcess(kFilterBeforeReporter); }
+
+void HandOverThatNeverEnds(const CaptureRecord&) {
+  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  WaitForSingleObject(never, INFINITE);
+}
+
+__attribute__((noinline)) int Overflow(int depth) {
+  volatile char frame[4096];
+  frame[0] = static_cast<char>(depth);
+  return Overflow(depth + 1) + frame[0];
+}
+
+TEST(CapturePoints, AnOverflowedStackWaitsForItsHelperThreadOnlyWithinTheBound) {
+  const long code = RunChildProcess("\"" + SelfPath() + "\" --child=overflow-report-never-ends");
+  EXPECT_EQ(code, kFilterBeforeReporter);
+}
+
 }  // namespace
+
+int OverflowWithReportThatNeverEnds() {
+  WaitBoundStandInMs = 300;
+  SetUnhandledExceptionFilter(FilterBeforeReporter);
+  CapturePoints points;
+  if (!points.Install(GetModuleHandleA(nullptr), true)) return 2;
+  CaptureHandOver = HandOverThatNeverEnds;
+  return Overflow(0) != 0 ? 3 : 4;
+}
+
 }  // namespace qx
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--child=overflow-report-never-ends") == 0)
+    return qx::OverflowWithReportThatNeverEnds();
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
