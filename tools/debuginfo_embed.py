@@ -383,19 +383,31 @@ def read_functions(nm, cxxfilt, dll, code_lo, code_hi, image_base):
     by_address = {}
     for line in run([nm, "--defined-only", "-n", dll]).splitlines():
         parts = line.split(None, 2)
-        if len(parts) != 3 or parts[1] not in "Tt" or parts[2].startswith("."):
+        if len(parts) != 3 or parts[1] not in "Tt":
             continue
+        name = parts[2]
+        if name.startswith(".text$") and len(name) > 6:
+            # A library built with a section per function keeps a static function's name
+            # only in its section's ("t .text$execute_native_thread_routine"); without it the
+            # function would go under the public symbol before it. The section name lacks
+            # the symbol's leading underscore.
+            kind, name = "s", "_" + name[6:]
+        elif name.startswith("."):
+            continue
+        else:
+            kind = parts[1]
         rva = int(parts[0], 16) - image_base
         if not code_lo <= rva < code_hi:
             continue
-        by_address.setdefault(rva, []).append((parts[1], parts[2]))
+        by_address.setdefault(rva, []).append((kind, name))
     raws = sorted({undecorated(split_symbol(raw)[0])
                    for entries in by_address.values() for _, raw in entries})
     demangled = dict(zip(raws, run([cxxfilt], "\n".join(raws) + "\n").splitlines()))
     functions = []
     for rva in sorted(by_address):
-        # Prefer a global symbol, then a C++ one, then the shortest.
-        kind, raw = min(by_address[rva], key=lambda e: (e[0] != "T", not undecorated(e[1]).startswith("__Z"), len(e[1])))
+        # Prefer a symbol to a section's name, a global symbol to a local one, then a C++
+        # one, then the shortest.
+        kind, raw = min(by_address[rva], key=lambda e: (e[0] == "s", e[0] != "T", not undecorated(e[1]).startswith("__Z"), len(e[1])))
         base, suffix = split_symbol(raw)
         base = undecorated(base)
         functions.append((rva, plain_name(base, demangled.get(base, base)) + suffix))

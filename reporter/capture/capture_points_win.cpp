@@ -612,6 +612,8 @@ bool FaultOfTheReporter(const ThreadRecord& self, const EXCEPTION_RECORD& record
 
 LONG CALLBACK RecordRaise(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+  // A checked read whose memory went away: its own frame turns the fault into a failed read.
+  if (InGuardedCopy(record.ExceptionAddress)) return EXCEPTION_CONTINUE_SEARCH;
   if (record.ExceptionCode == kThreadNamingException && record.NumberParameters >= 3 &&
       record.ExceptionInformation[0] == 0x1000) {
     const char* name = reinterpret_cast<const char*>(record.ExceptionInformation[1]);

@@ -119,11 +119,78 @@ class ProcessCodeMemory final : public CodeMemory {
 
 }  // namespace
 
+#if defined(__i386__)
+// The copy behind SafeRead: rep movsb inside an exception frame of its own, whose handler
+// turns a fault of the copy (memory freed or re-protected by another thread since the region
+// query) into a return of 0. Not the system's process-memory read: Wine serves that through
+// the server, which attaches to the process with ptrace for every read; that costs a
+// round trip each time and, under load, has held the server (and with it every program of
+// the prefix) inside the attach.
+extern "C" char QxGuardedCopyRead[], QxGuardedCopyReadEnd[], QxGuardedCopyFailed[];
+extern "C" EXCEPTION_DISPOSITION __cdecl QxGuardedCopyHandler(EXCEPTION_RECORD* record, void*,
+                                                              CONTEXT* context, void*) {
+  if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0 ||
+      !InGuardedCopy(record->ExceptionAddress))
+    return ExceptionContinueSearch;
+  switch (record->ExceptionCode) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case STATUS_GUARD_PAGE_VIOLATION:
+      // The frame's registration record is at the stack pointer, as when the copy began.
+      context->Eip = AddressOf(QxGuardedCopyFailed);
+      return ExceptionContinueExecution;
+    default:
+      return ExceptionContinueSearch;
+  }
+}
+asm(R"(
+  .text
+  .globl _QxGuardedCopy
+_QxGuardedCopy:
+  pushl %ebp
+  movl %esp, %ebp
+  pushl %esi
+  pushl %edi
+  pushl $_QxGuardedCopyHandler
+  pushl %fs:0
+  movl %esp, %fs:0
+  movl 8(%ebp), %edi
+  movl 12(%ebp), %esi
+  movl 16(%ebp), %ecx
+  cld
+  .globl _QxGuardedCopyRead
+_QxGuardedCopyRead:
+  rep movsb
+  .globl _QxGuardedCopyReadEnd
+_QxGuardedCopyReadEnd:
+  movl $1, %eax
+QxGuardedCopyLeave:
+  movl (%esp), %edx
+  movl %edx, %fs:0
+  addl $8, %esp
+  popl %edi
+  popl %esi
+  popl %ebp
+  ret
+  .globl _QxGuardedCopyFailed
+_QxGuardedCopyFailed:
+  xorl %eax, %eax
+  jmp QxGuardedCopyLeave
+)");
+
+bool InGuardedCopy(const void* address) {
+  return address >= static_cast<const void*>(QxGuardedCopyRead) &&
+         address < static_cast<const void*>(QxGuardedCopyReadEnd);
+}
+#else
+bool InGuardedCopy(const void*) { return false; }
+#endif
+
 bool SafeRead(const void* source, void* destination, uint32_t count, const TDATryRead* map) {
   if (!source) return false;
   if (map && !IsReadable(*map, AddressOf(source))) return false;
-  // Wine serves the own process's read from the process's memory file, which ignores page
-  // protection: reserved and no-access pages would read as zeros. Ask the region query first.
+  // Only committed pages whose protection allows reading are touched: a guard page would
+  // lose its guard (and its thread the growth of its stack) on a read.
   uint64_t at = AddressOf(source);
   const uint64_t end = at + count;
   while (at < end) {
@@ -134,9 +201,13 @@ bool SafeRead(const void* source, void* destination, uint32_t count, const TDATr
     }
     at = static_cast<uint64_t>(AddressOf(info.BaseAddress)) + info.RegionSize;
   }
+#if defined(__i386__)
+  return QxGuardedCopy(destination, source, count) != 0;
+#else
   SIZE_T done = 0;
   return ReadProcessMemory(GetCurrentProcess(), source, destination, count, &done) &&
          done == count;
+#endif
 }
 
 TDATryRead BuildReadableMap() {

@@ -18,23 +18,13 @@
 #include "screen_capture_win.h"
 #include "settings_object_win.h"
 #include "temp_folder_win.h"
+#include "test_files.h"
 
 namespace qx {
 namespace {
 
 bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::string data;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return data;
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) data.append(buffer, got);
-  std::fclose(f);
-  return data;
 }
 
 // ---- temporary folder ----
@@ -112,11 +102,11 @@ TEST(Bitmap, PixelsFilesAndResampling) {
 
   std::string folder = ReporterTempFolder();
   EXPECT_TRUE(asked->WriteBmpFile(folder + "shot.bmp"));
-  EXPECT_EQ(ReadWhole(folder + "shot.bmp"), bmp);
+  EXPECT_EQ(ReadFileBytes(folder + "shot.bmp"), bmp);
   std::string png = asked->ToPngBytes(0);
   ASSERT_FALSE(png.empty());
   EXPECT_TRUE(asked->WritePngFile(folder + "shot.png", 0));
-  EXPECT_EQ(ReadWhole(folder + "shot.png"), png);
+  EXPECT_EQ(ReadFileBytes(folder + "shot.png"), png);
   EXPECT_FALSE(asked->WritePngFile(folder + "no such folder\\shot.png", 0));
   EXPECT_FALSE(FileExists(folder + "no such folder\\shot.png"));
 

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
+#include <string>
+
 #include "function_win.h"
 
 namespace {
@@ -28,6 +31,23 @@ TEST(ProcessDecoder, SafeReadAndReadableMap) {
   EXPECT_FALSE(qx::SafeRead(r.reserved, copy, 1));
   EXPECT_FALSE(qx::SafeRead(r.guarded, copy, 1));
   EXPECT_FALSE(qx::SafeRead(static_cast<const char*>(r.reserved) - 4, copy, 8));
+
+  // The copy behind it catches its own faults: memory that went away after the region
+  // query gives a failed read, not a fault, and what came before the fault is copied.
+  char edge[8] = {};
+  EXPECT_EQ(qx::QxGuardedCopy(copy, r.reserved, 1), 0u);
+  EXPECT_EQ(qx::QxGuardedCopy(copy, r.guarded, 4), 0u);
+  char* page = static_cast<char*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(page, nullptr);
+  std::memcpy(page + 0x1000 - 4, "abcd", 4);
+  DWORD old;
+  VirtualProtect(page + 0x1000, 0x1000, PAGE_NOACCESS, &old);
+  EXPECT_EQ(qx::QxGuardedCopy(edge, page + 0x1000 - 4, 8), 0u);
+  EXPECT_EQ(std::string(edge, 4), "abcd");
+  EXPECT_EQ(qx::QxGuardedCopy(edge, page + 0x1000 - 4, 4), 1u);
+  VirtualFree(page, 0, MEM_RELEASE);
+  EXPECT_EQ(qx::QxGuardedCopy(copy, kText, 9), 1u);
+  EXPECT_STREQ(copy, "readable");
 
   qx::TDATryRead map = qx::BuildReadableMap();
   ASSERT_GT(map.ranges.size(), 3u);

@@ -25,6 +25,41 @@ bool WaitUntil(Done&& done, DWORD limitMs = 30000) {
   }
 }
 
+// What the screen shows of a window: 32-bit pixels (blue, green, red, unused), bottom row
+// first, as GDI gives them.
+struct WindowPicture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> bits;
+};
+
+inline WindowPicture CaptureWindowPicture(HWND window) {
+  WindowPicture picture;
+  RECT rect;
+  if (!GetWindowRect(window, &rect)) return picture;
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    GdiFlush();
+    picture.width = width;
+    picture.height = height;
+    const uint8_t* first = static_cast<const uint8_t*>(bits);
+    picture.bits.assign(first, first + static_cast<size_t>(width) * height * 4);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return picture;
+}
+
 // The visible box of this process, or null.
 inline HWND VisibleBox() {
   HWND box = FindWindowA(kExceptionBoxClass, nullptr);

@@ -94,24 +94,9 @@ class WorkerFault {
 
 // What the screen shows of the window, as a PNG file beside this program.
 void SaveScreenshot(HWND window, const std::string& name) {
-  RECT rect;
-  GetWindowRect(window, &rect);
-  int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  GdiFlush();
-  PixelView view{width, height, static_cast<uint8_t*>(bits)};
+  WindowPicture picture = CaptureWindowPicture(window);
+  PixelView view{picture.width, picture.height, picture.bits.data()};
   WriteWholeFile(SelfFolder() + name, ColourPngBytes(view));
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
 }
 
 class ExceptionBox : public ::testing::Test {

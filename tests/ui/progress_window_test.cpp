@@ -9,7 +9,9 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "box_driver_win.h"
 #include "progress_alert_win.h"
 
 namespace qx {
@@ -56,31 +58,25 @@ HWND CreateParentWindow() {
 
 // Writes what the screen shows of the window as a 24-bit BMP file.
 void SaveScreenshot(HWND window, const char* path) {
-  RECT rect;
-  GetWindowRect(window, &rect);
-  int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  GdiFlush();
-  DWORD stride = (width * 3 + 3) & ~3u, size = stride * height;
+  WindowPicture picture = CaptureWindowPicture(window);
+  const DWORD stride = (picture.width * 3 + 3) & ~3u, size = stride * picture.height;
+  std::vector<uint8_t> rows(size, 0);
+  for (int y = 0; y < picture.height; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      const uint8_t* from = &picture.bits[(static_cast<size_t>(y) * picture.width + x) * 4];
+      std::memcpy(&rows[y * stride + x * 3], from, 3);
+    }
+  }
+  BITMAPINFOHEADER header = {sizeof(BITMAPINFOHEADER), picture.width, picture.height, 1, 24,
+                             BI_RGB, 0, 0, 0, 0, 0};
   BITMAPFILEHEADER file{0x4D42, DWORD(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size),
                         0, 0, DWORD(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER))};
   if (FILE* out = std::fopen(path, "wb")) {
     std::fwrite(&file, sizeof file, 1, out);
-    std::fwrite(&info.bmiHeader, sizeof(BITMAPINFOHEADER), 1, out);
-    std::fwrite(bits, 1, size, out);
+    std::fwrite(&header, sizeof header, 1, out);
+    std::fwrite(rows.data(), 1, size, out);
     std::fclose(out);
   }
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
 }
 
 TEST(ProgressWindow, NoAreasShowsPleaseWaitAndFollowsThePosition) {
