@@ -24,11 +24,7 @@ cmake --build "$UDF_LINUX_BUILD_DIR" -j 2
 # A failure of the 32-bit run still lets the 64-bit tests run; the script fails after both.
 status=0
 cd "$BUILD_DIR"
-# A 32-bit test program that links the reporter now and then does not end after all its
-# cases passed when the machine is loaded (a hang at process exit, not yet found). A test
-# that fails twice in a row still fails the run; one that needed the second run is listed
-# by ctest's output, so the hang stays visible until it is mended.
-ctest --output-on-failure -j 2 --repeat until-pass:2 "$@" || status=$?
+ctest --output-on-failure -j 2 "$@" || status=$?
 
 # --- 64-bit Windows: the same SQL-function tests against the 64-bit modules ---
 qx_wine64_prefix "$WIN64_BUILD_DIR"
