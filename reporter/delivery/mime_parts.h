@@ -17,9 +17,23 @@ static_assert(sizeof(kMultipartBoundary) == 34, "the boundary is 33 characters")
 // as it was, and no line of it can end the data.
 std::string MailBodyText(const std::string& body);
 
+// Whether the body holds a line longer than the 998 characters a mail line may carry
+// (RFC 5321); such a body is sent quoted-printable, as servers may cut or refuse it.
+bool BodyNeedsLineBreaks(const std::string& body);
+
+// The body in quoted-printable (RFC 2045), for the DATA phase: its lines end in CR LF as in
+// MailBodyText, encoded lines carry at most 76 characters with soft breaks ("=" at the end)
+// where a line was longer; "=", control characters but tab, characters above 126, a space
+// or tab before a line break and a "." at the start of an encoded line are written as "=XX",
+// so that no line needs the dot rule.
+std::string MailBodyQuotedPrintable(const std::string& body);
+
 // The header lines and preamble of a multipart mail up to the text part's own head; the
-// body text and a line break follow it.
-std::string MimeIntro();
+// body text and a line break follow it. The text part is 8-bit, or quoted-printable.
+std::string MimeIntro(bool quotedPrintable = false);
+
+// The header lines a mail without attachments adds for a quoted-printable body.
+std::string QuotedPrintableTextHead();
 
 // "image/png" for a path ending in ".png" (any case), else "application/octet-stream".
 std::string MimeContentType(const std::string& path);

@@ -118,14 +118,17 @@ bool SendMessageData(SmtpDialogue& dialogue, SendProgress& progress, const MailJ
   if (!dialogue.Exchange("DATA", "354")) return false;
   progress.Advance();
   std::string head = MailHeaderBlock({recipients, sender, subject, HeaderDate(), HeaderMessageId()});
-  const std::string body = MailBodyText(job.body);
+  // A line longer than a mail line may be would be cut or refused by a server on the way.
+  const bool quoted = BodyNeedsLineBreaks(job.body);
+  const std::string body = quoted ? MailBodyQuotedPrintable(job.body) : MailBodyText(job.body);
   bool anyAttachment = false;
   for (const std::string& path : job.filePaths) anyAttachment |= AttachmentSize(path) > 0;
   if (!anyAttachment) {
-    if (!dialogue.Send(head + "\r\n" + body)) return false;
+    if (!dialogue.Send(head + (quoted ? QuotedPrintableTextHead() : "") + "\r\n" + body))
+      return false;
     progress.Advance();
   } else {
-    if (!dialogue.Send(head + MimeIntro() + body + "\r\n")) return false;
+    if (!dialogue.Send(head + MimeIntro(quoted) + body + "\r\n")) return false;
     progress.Advance();
     for (size_t i = 0; i < job.filePaths.size(); ++i) {
       const std::string sendAs = i < job.sendAsNames.size() ? job.sendAsNames[i] : std::string();

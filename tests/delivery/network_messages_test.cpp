@@ -14,6 +14,7 @@
 #include "http_request.h"
 #include "icmp_echo.h"
 #include "mail_addresses.h"
+#include "text_lines.h"
 #include "mail_headers.h"
 #include "mime_parts.h"
 #include "smtp_reply_reader.h"
@@ -101,6 +102,49 @@ TEST(MimePartsTest, DotRuleAndLineBreaks) {
   EXPECT_EQ(MailBodyText("a\n.\nb\rc"), "a\r\n..\r\nb\r\nc");  // lone LF and CR
   EXPECT_EQ(MailBodyText(""), "");
   EXPECT_EQ(MailBodyText("x\r\n"), "x\r\n");
+}
+
+// A quoted-printable decoder as RFC 2045 describes it, for the round trip below.
+std::string DecodeQuotedPrintable(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '=') {
+      out += text[i];
+    } else if (text.compare(i + 1, 2, "\r\n") == 0) {
+      i += 2;
+    } else {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    }
+  }
+  return out;
+}
+
+TEST(MimePartsTest, LongLinesGoQuotedPrintable) {
+  EXPECT_FALSE(BodyNeedsLineBreaks(std::string(998, 'x') + "\r\n" + std::string(998, 'y')));
+  EXPECT_TRUE(BodyNeedsLineBreaks("a\n" + std::string(999, 'x')));
+  EXPECT_EQ(MailBodyQuotedPrintable("a=b\xe4 \r\n.x\tz\t\nend "),
+            "a=3Db=E4=20\r\n=2Ex\tz=09\r\nend=20");
+  EXPECT_EQ(MailBodyQuotedPrintable(std::string(80, 'x')),
+            std::string(75, 'x') + "=\r\n" + std::string(5, 'x'));
+  // An encoded character never splits at a soft break, and a "." that a soft break puts
+  // first on a line is encoded.
+  EXPECT_EQ(MailBodyQuotedPrintable(std::string(74, 'x') + "=y"),
+            std::string(74, 'x') + "=\r\n=3Dy");
+  EXPECT_EQ(MailBodyQuotedPrintable(std::string(75, 'x') + ".y"),
+            std::string(75, 'x') + "=\r\n=2Ey");
+
+  std::string report;
+  for (int i = 0; i < 40; ++i) report += std::string(37 * i, static_cast<char>('!' + i)) + ". \xff=\r\n";
+  report += std::string(3000, '.') + "\r\n.\r\nend";
+  const std::string wire = MailBodyQuotedPrintable(report);
+  EXPECT_EQ(DecodeQuotedPrintable(wire), report);
+  for (const std::string& line : Lines(wire)) {
+    EXPECT_LE(line.size(), 76u) << line;
+    EXPECT_NE(line.substr(0, 1), ".") << line;
+  }
+  EXPECT_EQ(MimeIntro(true).substr(MimeIntro(true).size() - 47),
+            "Content-Transfer-Encoding: quoted-printable\r\n\r\n");
 }
 
 TEST(MimePartsTest, FrameTexts) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -22,6 +23,7 @@
 #include "network_switches.h"
 #include "online_check_win.h"
 #include "smtp_session_win.h"
+#include "text_lines.h"
 #include "tls_stream_win.h"
 
 namespace qx {
@@ -287,6 +289,34 @@ TEST_F(NetworkPeers, SmtpServerModeDeliversTheMessageWithItsParts) {
                                                         (1000 + 56) / 57 * 3, (5000 + 56) / 57 * 3, 500, 100}));
   EXPECT_EQ(progress_.current, 13);  // every area done, the last one reached
   EXPECT_EQ(progress_.closes, 1);
+}
+
+// A body with lines longer than a mail line may be goes quoted-printable, with and without
+// attachments, and arrives as it was; no line on the wire is longer than 76 characters.
+TEST_F(NetworkPeers, SmtpBodyWithLongLinesArrivesWhole) {
+  const std::string body = std::string(2500, 'x') + " \xe4=\r\n.\r\n" + std::string(1200, '.') +
+                           "\r\nend";
+  for (bool attachments : {false, true}) {
+    SCOPED_TRACE(attachments);
+    MailJob job = SmtpJob(PortOf("QX_SMTP_PORT"));
+    job.body = body;
+    job.progress = nullptr;
+    if (attachments) AddAttachments(job);
+    const int before = CountDirs("mail");
+    ASSERT_TRUE(SendMailOrUpload(job));
+    const std::string dir = PeerDir("mail", before + 1);
+    const std::vector<std::string> s = SummaryLines(dir);
+    EXPECT_EQ(Value(s, "multipart: "), attachments ? "yes" : "no");
+    // Alone in the mail, the text ends with the line break that ends the data.
+    const std::string arrived = attachments ? body : body + "\r\n";
+    EXPECT_EQ(Value(s, "part 1: "), "text/plain; name=; filename=; encoding=quoted-printable; bytes=" +
+                                        std::to_string(arrived.size()));
+    EXPECT_EQ(ReadAll(dir + "\\part-1.bin"), arrived);
+    if (attachments) EXPECT_EQ(ReadAll(dir + "\\part-2.bin"), report_);
+    size_t longest = 0;
+    for (const std::string& line : Lines(ReadAll(dir + "\\raw.eml"))) longest = std::max(longest, line.size());
+    EXPECT_LE(longest, 76u);
+  }
 }
 
 TEST_F(NetworkPeers, SmtpValuesWithLineBreaksStayInTheirLines) {
