@@ -183,10 +183,10 @@ TEST(AssistantForms, EmailRuleDecidesContinue) {
   EXPECT_EQ(seen, expected);
 }
 
-TEST(AssistantForms, EscapeCancelsTheWholeAssistantAndKeysMoveTheFocus) {
+TEST(AssistantForms, EscapeCancelsTheWholeAssistantAndKeysMoveTheFocusBothWays) {
   ForgetContact();
   auto assistant = Build({"ContactForm", "DetailsForm"});
-  HWND firstFocus = nullptr, afterTab = nullptr, afterEnter = nullptr;
+  HWND firstFocus = nullptr, afterTab = nullptr, afterEnter = nullptr, afterShiftTab = nullptr;
   HWND nameEdit = nullptr, emailEdit = nullptr, memCheck = nullptr;
   bool skipDisabled = false;
   int32_t result = RunDriven([&] { return assistant->RunModal(nullptr); }, [&](DWORD ui) {
@@ -204,6 +204,19 @@ TEST(AssistantForms, EscapeCancelsTheWholeAssistantAndKeysMoveTheFocus) {
     Key(emailEdit, VK_RETURN);  // Enter in a one-line edit moves on
     WaitUntil([&] { return FocusOf(ui) != afterTab; });
     afterEnter = FocusOf(ui);
+    // Shift+Tab goes back: the form reads Shift from the key state, which this thread
+    // shares with the form's once their input is attached.
+    AttachThreadInput(GetCurrentThreadId(), ui, TRUE);
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    SetKeyboardState(keys);
+    Key(memCheck, VK_TAB);
+    WaitUntil([&] { return FocusOf(ui) != afterEnter; });
+    afterShiftTab = FocusOf(ui);
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    AttachThreadInput(GetCurrentThreadId(), ui, FALSE);
     Key(memCheck, VK_ESCAPE);
   });
   EXPECT_EQ(result, kResultCancel);
@@ -211,6 +224,7 @@ TEST(AssistantForms, EscapeCancelsTheWholeAssistantAndKeysMoveTheFocus) {
   EXPECT_EQ(firstFocus, nameEdit);
   EXPECT_EQ(afterTab, emailEdit);
   EXPECT_EQ(afterEnter, memCheck);
+  EXPECT_EQ(afterShiftTab, emailEdit);
   ComPtr<INVForm> details = ComPtr<INVForm>::Adopt(assistant->Form(1));
   EXPECT_EQ(details->ModalResult(), kResultNone);  // never shown
 }
