@@ -36,4 +36,19 @@ bool CountdownPassed(int32_t position, int32_t buttonWidth, bool ownerDrawn) {
   return position > buttonWidth - (ownerDrawn ? 6 : 0);
 }
 
+char CaptionHotKey(const std::string& caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    const char next = caption[i + 1];
+    if (next == '&') {
+      ++i;
+      continue;
+    }
+    if (next >= 'a' && next <= 'z') return static_cast<char>(next - 'a' + 'A');
+    if ((next >= 'A' && next <= 'Z') || (next >= '0' && next <= '9')) return next;
+    return 0;
+  }
+  return 0;
+}
+
 }  // namespace qx

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace qx {
 
@@ -40,5 +41,9 @@ BoxOutcome CloseRequestOutcome(int focusedButton, const bool (&present)[kBoxButt
 int32_t CountdownPosition(uint32_t elapsedMs, int32_t buttonWidth, uint32_t delaySeconds);
 // Whether the bar has passed the button (less 6 pixels of frame for owner-drawn buttons).
 bool CountdownPassed(int32_t position, int32_t buttonWidth, bool ownerDrawn);
+
+// The hot key of a caption: the letter or digit after its first single "&" ("&&" stands for
+// an ampersand), upper case; 0 when the caption has none.
+char CaptionHotKey(const std::string& caption);
 
 }  // namespace qx

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "box_rules.h"
 #include "clipboard_win.h"
 #include "exception_box_internal_win.h"
 #include "placeholders.h"
@@ -222,6 +223,18 @@ void TExceptionBox::RunLoop() {
 bool TExceptionBox::TranslateKey(MSG& message) {
   bool inBox = message.hwnd == window_ || IsChild(window_, message.hwnd);
   if (!inBox) return false;
+  if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
+    // The developer's way to the report when the box does not show it: the details
+    // button's hot key with Shift, Ctrl and Alt, in the full box and in the short box with
+    // details (the short box without them stays as it is).
+    const char hotKey = CaptionHotKey(exception_->GetDetailsBtnTxt());
+    if (hotKey != 0 && mode_ != 3 && message.wParam == static_cast<WPARAM>(hotKey) &&
+        GetKeyState(VK_SHIFT) < 0 && GetKeyState(VK_CONTROL) < 0 &&
+        GetKeyState(VK_MENU) < 0 && !exception_->GetAutoShowBugRep()) {
+      Details();
+      return true;
+    }
+  }
   if (message.message == WM_KEYDOWN) {
     if (message.wParam == VK_ESCAPE) {
       SendMessageA(window_, WM_CLOSE, 0, 0);

@@ -276,6 +276,40 @@ TEST_F(ExceptionBox, AShortBoxWithDetailsComesBackFullAndShowsTheReport) {
   EXPECT_TRUE(WaitUntil([&] { return fault.Done(); }));
 }
 
+// A full box that does not show the report opens it for the developer who presses the
+// details hot key with Shift, Ctrl and Alt.
+TEST_F(ExceptionBox, TheDetailsHotKeyWithShiftCtrlAltOpensTheReport) {
+  MainSettings()->SetGnShowCfg(0);
+  WorkerFault fault("hot key");
+  HWND box = WaitForBox();
+  ASSERT_NE(box, nullptr);
+  ASSERT_NE(BoxButton(box, 4), nullptr);
+  EXPECT_EQ(ChildOfClass(box, WC_TABCONTROLA), nullptr);
+  // The box reads the modifiers from the key state, which this thread shares with the
+  // box's once their input is attached.
+  const DWORD boxThread = GetWindowThreadProcessId(box, nullptr);
+  AttachThreadInput(GetCurrentThreadId(), boxThread, TRUE);
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  keys[VK_SHIFT] = keys[VK_CONTROL] = keys[VK_MENU] = 0x80;
+  SetKeyboardState(keys);
+  PostMessageA(box, WM_KEYDOWN, 'D', 0);
+  HWND full = nullptr;
+  EXPECT_TRUE(WaitUntil([&] {
+    full = VisibleBox();
+    return full != nullptr && ChildOfClass(full, WC_TABCONTROLA) != nullptr;
+  }));
+  keys[VK_SHIFT] = keys[VK_CONTROL] = keys[VK_MENU] = 0;
+  SetKeyboardState(keys);
+  AttachThreadInput(GetCurrentThreadId(), boxThread, FALSE);
+  ASSERT_NE(full, nullptr);
+  HWND list = nullptr;
+  EXPECT_TRUE(WaitUntil([&] { return (list = ChildOfClass(full, WC_LISTVIEWA)) != nullptr; }));
+  EXPECT_GT(ListRows(list), 5);
+  Click(BoxButton(full, 4));
+  EXPECT_TRUE(WaitUntil([&] { return fault.Done(); }));
+}
+
 // ---- endings, in child processes ----
 
 TEST_F(ExceptionBox, AShortBoxWithoutDetailsClosesTheProgramOnTheCloseRequest) {

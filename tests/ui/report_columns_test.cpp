@@ -219,6 +219,17 @@ TEST(BoxRules, TheAutomaticButtonAndTheCloseRequest) {
   EXPECT_EQ(CloseRequestOutcome(0, none, true), BoxOutcome::kClose);  // a short box
 }
 
+TEST(BoxRules, TheHotKeyOfACaption) {
+  EXPECT_EQ(CaptionHotKey("&Details"), 'D');
+  EXPECT_EQ(CaptionHotKey("&details"), 'D');
+  EXPECT_EQ(CaptionHotKey("Save && &send"), 'S');
+  EXPECT_EQ(CaptionHotKey("Page &2"), '2');
+  EXPECT_EQ(CaptionHotKey("Details"), 0);
+  EXPECT_EQ(CaptionHotKey("A&&B"), 0);
+  EXPECT_EQ(CaptionHotKey("end&"), 0);
+  EXPECT_EQ(CaptionHotKey("&\xe4"), 0);
+}
+
 TEST(BoxRules, TheCountdownBarGrowsWithTheTimeAndPassesTheButton) {
   EXPECT_EQ(CountdownPosition(0, 100, 5), 0);
   EXPECT_EQ(CountdownPosition(2500, 100, 5), 50);
