@@ -310,6 +310,29 @@ TEST_F(ExceptionBox, TheDetailsHotKeyWithShiftCtrlAltOpensTheReport) {
   EXPECT_TRUE(WaitUntil([&] { return fault.Done(); }));
 }
 
+// Owner-drawn buttons by default; with UglyBtns the system draws them.
+TEST_F(ExceptionBox, UglyButtonsAreDrawnByTheSystem) {
+  for (bool ugly : {false, true}) {
+    SCOPED_TRACE(ugly);
+    MainSettings()->SetUglyBtns(ugly);
+    WorkerFault fault("buttons");
+    HWND box = WaitForBox();
+    ASSERT_NE(box, nullptr);
+    int buttons = 0;
+    for (int kind = 0; kind < 7; ++kind) {
+      HWND button = BoxButton(box, kind);
+      if (button == nullptr) continue;
+      ++buttons;
+      EXPECT_EQ(GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK,
+                ugly ? BS_PUSHBUTTON : BS_OWNERDRAW) << kind;
+    }
+    EXPECT_GE(buttons, 4);
+    Click(BoxButton(box, 4));
+    EXPECT_TRUE(WaitUntil([&] { return fault.Done(); }));
+  }
+  MainSettings()->SetUglyBtns(false);
+}
+
 // ---- endings, in child processes ----
 
 TEST_F(ExceptionBox, AShortBoxWithoutDetailsClosesTheProgramOnTheCloseRequest) {
