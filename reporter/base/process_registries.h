@@ -43,6 +43,16 @@ using TMapLineHook = void (*)(uint32_t address, uint32_t& line, uint32_t& rangeB
 inline TMapProcNameHook MapProcNameHook = nullptr;
 inline TMapLineHook MapLineHook = nullptr;
 
+// The entry of a routine named in the module's debug information, as an assistant form's
+// handler: `name` is "unit.routine" (the unit without its source extension, or with it) or
+// the routine alone; the module is the one at `moduleBase`. The entry counts only when the
+// routine's code parses and none of its returns removes arguments from the stack (a form
+// handler leaves its four arguments to the caller). 0 otherwise. Installed by the map's
+// start-up (MapFileStartup), removed by its shut-down. Called when an assistant is built
+// from forms whose OnAction names no built-in handler. Missing: such a form has no handler.
+using TMapHandlerRoutineHook = uint32_t (*)(uintptr_t moduleBase, const std::string& name);
+inline TMapHandlerRoutineHook MapHandlerRoutineHook = nullptr;
+
 struct TFunctionInfo;
 // The listing of the function at `entry` with `marked` pointed at. Installed by LinkDisAsm
 // (the reporter's start-up, Windows build). Called by the "disassembling" section.

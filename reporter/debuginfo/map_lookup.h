@@ -24,6 +24,11 @@ std::string LookupProcName(uint32_t address);
 // the range to [address, next line item) ([address, address + 1) when none follows).
 void LookupLine(uint32_t address, uint32_t& line, uint32_t& rangeBegin, uint32_t& rangeEnd);
 
+// The entry of the routine `name` ("unit.routine" or a routine alone) of the module at
+// moduleBase when it can be a form handler (its code parses, no return removes arguments);
+// 0 otherwise. Installed as MapHandlerRoutineHook.
+uint32_t HandlerRoutine(uintptr_t moduleBase, const std::string& name);
+
 // The decoder's name hook: false, leaving name untouched, where no function starts.
 bool ProcNameHookEntry(uint32_t address, std::string& name);
 

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "decoder_win.h"
+#include "function_win.h"
 #include "process_registries.h"
 #include "map_lookup.h"
 #include "map_sources.h"
@@ -157,9 +158,54 @@ bool ProcNameHookEntry(uint32_t address, std::string& name) {
   return true;
 }
 
+namespace {
+
+// A code public of any unit with exactly that name; 0 when none.
+uint32_t CodePublicOfAnyUnit(const TMapFile& map, const std::string& name) {
+  for (const TMfPublic& item : map.publics.Items())
+    if (item.isCode != 0 && item.name == name) return item.address;
+  return 0;
+}
+
+// Whether a return of the function removes arguments from the stack (ret n, retf n).
+bool RemovesArguments(const TFunctionInfo& info) {
+  for (const TCodeArea& area : info.codeAreas) {
+    if (area.end == 0 || area.isCaseTable || area.isExceptTable) continue;
+    for (uint32_t at = area.begin; at <= area.end;) {
+      const TInstrInfo instr = DecodeInstruction(reinterpret_cast<const void*>(at));
+      if (!instr.isValid || instr.next <= at) return true;
+      if (instr.opcode == 0xC2 || instr.opcode == 0xCA) return true;
+      at = instr.next;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+uint32_t HandlerRoutine(uintptr_t moduleBase, const std::string& name) {
+  try {
+    TMapFileRef map = LocateMap(static_cast<uint32_t>(moduleBase));
+    if (!map->isValid || name.empty()) return 0;
+    // Unit names carry dots of their own ("handlers.cpp"): the routine follows the last.
+    const size_t dot = name.rfind('.');
+    const uint32_t entry =
+        dot == std::string::npos
+            ? CodePublicOfAnyUnit(*map, name)
+            : PublicByName(*map, true, std::string_view(name).substr(0, dot), true,
+                           std::string_view(name).substr(dot + 1));
+    if (entry == 0) return 0;
+    const TFunctionInfo info = ParseFunction(reinterpret_cast<const void*>(entry));
+    return info.isValid && !RemovesArguments(info) ? entry : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
 void MapFileStartup() {
   MapProcNameHook = &ProcNameHookEntry;
   MapLineHook = &LookupLine;
+  MapHandlerRoutineHook = &HandlerRoutine;
   // This runtime's mutexes allocate their state on their first lock: taken once now, the
   // lookups of a fault after heap corruption need no heap for them.
   { std::lock_guard<std::mutex> hold(gCacheLock); }
@@ -169,6 +215,7 @@ void MapFileStartup() {
 void MapFileShutdown() {
   MapProcNameHook = nullptr;
   MapLineHook = nullptr;
+  MapHandlerRoutineHook = nullptr;
   std::lock_guard<std::mutex> hold(gCacheLock);
   gCache.Clear();
 }

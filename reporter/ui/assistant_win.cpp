@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "assistant_objects_win.h"
+#include "process_registries.h"
 #include "settings_object_win.h"
 #include "settings_text_lists.h"
 
@@ -24,12 +25,15 @@ std::string FormStream(HMODULE module, const std::string& resourceName) {
   return std::string(static_cast<const char*>(bytes), SizeofResource(module, info));
 }
 
-TNVActionHandler BuiltInHandler(const std::string& name) {
+// The reporter's two handlers by name, else a routine of the module that holds the forms,
+// as its debug information names it.
+TNVActionHandler HandlerNamed(HMODULE module, const std::string& name) {
   if (name == "qelExcept.HandleContactForm") return HandleContactForm;
   if (name == "qelExcept.HandleScreenshotForm") return HandleScreenshotForm;
-  // Handlers named after a unit's public routine would be looked up in the module's debug
-  // information; this build's forms name none.
-  return nullptr;
+  const TMapHandlerRoutineHook lookUp = MapHandlerRoutineHook;
+  if (name.empty() || lookUp == nullptr) return nullptr;
+  const uint32_t entry = lookUp(reinterpret_cast<uintptr_t>(module), name);
+  return reinterpret_cast<TNVActionHandler>(static_cast<uintptr_t>(entry));
 }
 
 template <class Interface>
@@ -83,7 +87,7 @@ TNVForm::TNVForm(TNVAssistant* assistant, const FormModel& model, int32_t positi
       timer_(model.timer),
       position_(position),
       report_(report),
-      handler_(BuiltInHandler(model.onAction)) {
+      handler_(nullptr) {
   for (const FormItemModel& itemModel : model.items)
     if (ItemCore* item = CreateItem(itemModel, this, static_cast<int32_t>(items_.size())))
       items_.push_back(item);
@@ -216,6 +220,7 @@ ComPtr<INVAssistant> AssistantFromForms(HMODULE module, const std::string& title
     if (!ApplyFormStream(FormStream(module, resourceName), model))
       throw AssistantResourceError(InvalidFormResourceText(resourceName));
     auto* form = new TNVForm(assistant, model, position++, report);
+    form->SetHandler(HandlerNamed(module, model.onAction));
     assistant->Append(form);
     form->Release();
   }

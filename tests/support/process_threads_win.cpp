@@ -17,4 +17,14 @@ int ThreadsOfThisProcess() {
   return count;
 }
 
+HWND VisibleWindowOfThisProcess(const char* className) {
+  for (HWND window = FindWindowExA(nullptr, nullptr, className, nullptr); window != nullptr;
+       window = FindWindowExA(nullptr, window, className, nullptr)) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window)) return window;
+  }
+  return nullptr;
+}
+
 }  // namespace qx

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "assistant_runs_win.h"
+#include "assistant_objects_win.h"
 #include "assistant_win.h"
 #include "bitmap_win.h"
 #include "delivery_lifecycle_win.h"
@@ -18,10 +19,24 @@
 #include "form_layout.h"
 #include "handler_tables_win.h"
 #include "list_plugins_win.h"
+#include "map_lookup.h"
 #include "process_registries.h"
+#include "process_threads_win.h"
 #include "report_hooks_win.h"
 #include "settings_object_win.h"
 #include "temp_folder_win.h"
+
+// Routines of this program that forms name as their handlers (tests/ui/forms): one with
+// the handler's calling convention, one that removes its arguments itself.
+std::vector<int32_t> gRecordedFormActions;
+extern "C" __attribute__((noinline)) void RecordFormAction(qx::INVForm*, int32_t action, qx::INVItem*,
+                                                           IUnknown*) {
+  gRecordedFormActions.push_back(action);
+}
+extern "C" __attribute__((noinline)) void __stdcall FormActionThatPopsItsArguments(
+    qx::INVForm*, int32_t action, qx::INVItem*, IUnknown*) {
+  gRecordedFormActions.push_back(-action);
+}
 
 namespace qx {
 namespace {
@@ -38,10 +53,7 @@ bool WaitUntil(const std::function<bool()>& state, DWORD limitMs = kWaitMs) {
   return true;
 }
 
-HWND ShownForm() {
-  HWND form = FindWindowA("qelNVAssistantWnd", nullptr);
-  return form != nullptr && IsWindowVisible(form) ? form : nullptr;
-}
+HWND ShownForm() { return VisibleWindowOfThisProcess("qelNVAssistantWnd"); }
 
 // The next shown form that is not `previous`.
 HWND WaitForm(HWND previous = nullptr) {
@@ -573,6 +585,33 @@ TEST(AssistantForms, CreationHookAndFormLookups) {
   EXPECT_EQ(next->Caption(), "Continue");
   EXPECT_EQ(ComPtr<INVForm>::Adopt(assistant->Form(1))->ActiveControl(), "ContinueBtn");
   EXPECT_FALSE(ComPtr<INVForm>::Adopt(assistant->FormByName("DetailsForm")));
+}
+
+// A form's OnAction naming a routine of the program: found in the program's debug
+// information by unit and routine and called with the form's actions; a routine whose
+// returns remove its arguments cannot be a handler, and its form gets none.
+TEST(AssistantForms, OnActionNamesARoutineOfTheProgram) {
+  MapFileStartup();
+  auto assistant = Build({"HandlerForm", "WrongHandlerForm"});
+  ASSERT_TRUE(assistant);
+  gRecordedFormActions.clear();
+  for (int32_t index : {0, 1}) {
+    ComPtr<INVForm> form = ComPtr<INVForm>::Adopt(assistant->Form(index));
+    ASSERT_TRUE(form);
+    static_cast<TNVForm*>(form.Get())->Notify(40 + index, nullptr);
+  }
+  EXPECT_EQ(gRecordedFormActions, std::vector<int32_t>{40});
+  // Both routines are there: the second is refused for its returns, not for its name.
+  EXPECT_EQ(HandlerRoutine(reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)),
+                           "RecordFormAction"),
+            reinterpret_cast<uintptr_t>(&RecordFormAction));
+  EXPECT_EQ(HandlerRoutine(reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)),
+                           "assistant_window_test.cpp.FormActionThatPopsItsArguments"),
+            0u);
+  EXPECT_EQ(HandlerRoutine(reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)),
+                           "other_unit.RecordFormAction"),
+            0u);
+  MapFileShutdown();
 }
 
 }  // namespace

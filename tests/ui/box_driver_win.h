@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "exception_box_win.h"
+#include "process_threads_win.h"
 
 namespace qx {
 
@@ -61,12 +62,7 @@ inline WindowPicture CaptureWindowPicture(HWND window) {
 }
 
 // The visible box of this process, or null.
-inline HWND VisibleBox() {
-  HWND box = FindWindowA(kExceptionBoxClass, nullptr);
-  DWORD process = 0;
-  if (box != nullptr) GetWindowThreadProcessId(box, &process);
-  return box != nullptr && process == GetCurrentProcessId() && IsWindowVisible(box) ? box : nullptr;
-}
+inline HWND VisibleBox() { return VisibleWindowOfThisProcess(kExceptionBoxClass); }
 
 inline HWND WaitForBox(DWORD limitMs = 30000) {
   HWND box = nullptr;
