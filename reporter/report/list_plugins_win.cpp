@@ -59,6 +59,7 @@ struct ProcessRecord {
 
 using QuerySystemInformation = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
 using ModuleFileNameEx = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+using FullImageName = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
 using GuiResources = DWORD(WINAPI*)(HANDLE, DWORD);
 
 template <class Function>
@@ -78,14 +79,30 @@ std::string NarrowName(const UnicodeText& name) {
 }
 
 std::string FullProcessPath(DWORD processId, const std::string& fallback) {
-  static const auto fileNameEx = Lookup<ModuleFileNameEx>("psapi.dll", "GetModuleFileNameExA", true);
-  if (fileNameEx == nullptr) return fallback;
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
-  if (process == nullptr) return fallback;
+  // The system keeps the image name of every process: asked for it, nothing reads the other
+  // process's memory. The module list read through its memory is only the older systems'
+  // way; under Wine that read makes the server attach to the other process with ptrace,
+  // and two programs listing each other that way hung both.
+  static const auto imageName = Lookup<FullImageName>("kernel32.dll", "QueryFullProcessImageNameA", false);
   char path[MAX_PATH] = {};
-  DWORD length = fileNameEx(process, nullptr, path, MAX_PATH);
-  CloseHandle(process);
-  if (length == 0) return fallback;
+  DWORD length = 0;
+  if (imageName != nullptr) {
+    constexpr DWORD kQueryLimitedInformation = 0x1000;
+    if (HANDLE process = OpenProcess(kQueryLimitedInformation, FALSE, processId)) {
+      DWORD size = MAX_PATH;
+      if (imageName(process, 0, path, &size)) length = size;
+      CloseHandle(process);
+    }
+    if (length == 0) return fallback;
+  } else {
+    static const auto fileNameEx = Lookup<ModuleFileNameEx>("psapi.dll", "GetModuleFileNameExA", true);
+    if (fileNameEx == nullptr) return fallback;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (process == nullptr) return fallback;
+    length = fileNameEx(process, nullptr, path, MAX_PATH);
+    CloseHandle(process);
+    if (length == 0) return fallback;
+  }
   std::string text(path, length);
   const std::string systemRoot = "\\SystemRoot\\System32\\";
   if (text.size() >= systemRoot.size() &&
